@@ -8,6 +8,12 @@ if(ZOLTSH_WERROR)
   target_compile_options(zoltsh_warnings INTERFACE -Werror)
 endif()
 
+if(ZOLTSH_BUILD_FUZZ)
+  # Fuzz targets and everything they link carry coverage and the sanitizers.
+  set(ZOLTSH_SANITIZE ON)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(ZOLTSH_SANITIZE)
   set(_zoltsh_san -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_compile_options(${_zoltsh_san})

@@ -1,9 +1,10 @@
 // The appliance root.
 //
-// Every fixed appliance path ("/var/packages/Tabvale/...", "/etc/zoltinfo.conf", "/tmp/.zoltsh_lock")
-// is resolved through ZOLTRootPath, which prefixes the directory named by the environment variable
-// ZOLT_ROOT. Unset or empty, the paths are the machine's own. Tests, benchmarks and the demo each set a
-// root of their own so nothing touches the real /etc or /var. External programs ("/usr/bin/php",
+// Every fixed appliance path ("/var/packages/Tabvale/...", "/etc/zoltinfo.conf",
+// "/tmp/.zoltsh_lock") is resolved through ZOLTRootPath, which prefixes the directory named by the
+// environment variable ZOLT_ROOT. Unset or empty, the paths are the machine's own. Tests,
+// benchmarks and the demo each set a root of their own so nothing touches the real /etc or /var.
+// External programs ("/usr/bin/php",
 // "/bin/cp") are not resolved through it.
 //
 // Thread safety: reads the environment on every call; callers must not change ZOLT_ROOT while other

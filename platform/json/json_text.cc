@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -26,7 +27,14 @@ class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeB
 
   bool Null() { return Put(Value()); }
   bool Bool(bool b) { return Put(Value(b)); }
-  bool RawNumber(const char* str, rapidjson::SizeType len, bool) { return Put(ParseNumber(str, len)); }
+  bool RawNumber(const char* str, rapidjson::SizeType len, bool) {
+    Value number;
+    if (!ParseNumber(str, len, number)) {
+      failure_ = "number too big for a double";
+      return false;
+    }
+    return Put(std::move(number));
+  }
   bool String(const char* str, rapidjson::SizeType len, bool) { return Put(Value(str, str + len)); }
   bool Key(const char* str, rapidjson::SizeType len, bool) {
     key_ = str;
@@ -38,7 +46,8 @@ class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeB
   bool StartArray() { return Open(arrayValue); }
   bool EndArray(rapidjson::SizeType) { return Close(); }
 
-  bool TooDeep() const { return tooDeep_; }
+  // Why the builder stopped the parse, or null when it did not.
+  const char* Failure() const { return failure_; }
 
  private:
   Value& Slot() {
@@ -53,7 +62,7 @@ class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeB
   }
   bool Open(ValueType type) {
     if (stack_.size() >= kJsonMaxDepth) {
-      tooDeep_ = true;
+      failure_ = "nesting too deep";
       return false;
     }
     Value& slot = Slot();
@@ -66,48 +75,67 @@ class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeB
     return true;
   }
 
-  static Value ParseDouble(const char* str, size_t len) {
+  // False for a number beyond the double range, which no Json::Value can hold.
+  static bool ParseDouble(const char* str, size_t len, Value& out) {
     double d = 0;
     auto [end, ec] = std::from_chars(str, str + len, d);
-    if (ec == std::errc() && end == str + len) return Value(d);
-    // Out of range: strtod gives the infinity or the denormal/zero that from_chars refuses.
+    if (ec == std::errc() && end == str + len) {
+      out = Value(d);
+      return true;
+    }
+    // Out of range: below the smallest denormal strtod gives the zero from_chars refuses; above
+    // the largest double it gives an infinity, which is refused.
     std::string copy(str, len);
-    return Value(std::strtod(copy.c_str(), nullptr));
+    d = std::strtod(copy.c_str(), nullptr);
+    if (!std::isfinite(d)) return false;
+    out = Value(d);
+    return true;
   }
 
-  static Value ParseNumber(const char* str, size_t len) {
+  static bool ParseNumber(const char* str, size_t len, Value& out) {
     if (std::memchr(str, '.', len) || std::memchr(str, 'e', len) || std::memchr(str, 'E', len)) {
-      return ParseDouble(str, len);
+      return ParseDouble(str, len, out);
     }
     if (str[0] == '-') {
       int64_t i = 0;
       auto [end, ec] = std::from_chars(str, str + len, i);
-      if (ec == std::errc() && end == str + len) return Value(static_cast<Json::Int64>(i));
-      return ParseDouble(str, len);
+      if (ec != std::errc() || end != str + len) return ParseDouble(str, len, out);
+      out = Value(static_cast<Json::Int64>(i));
+      return true;
     }
     uint64_t u = 0;
     auto [end, ec] = std::from_chars(str, str + len, u);
-    if (ec == std::errc() && end == str + len) {
-      if (u <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
-        return Value(static_cast<Json::Int64>(u));
-      }
-      return Value(static_cast<Json::UInt64>(u));
+    if (ec != std::errc() || end != str + len) return ParseDouble(str, len, out);
+    if (u <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+      out = Value(static_cast<Json::Int64>(u));
+    } else {
+      out = Value(static_cast<Json::UInt64>(u));
     }
-    return ParseDouble(str, len);
+    return true;
   }
 
   Value& root_;
   std::vector<Value*> stack_;
   const char* key_ = "";
   size_t keyLen_ = 0;
-  bool tooDeep_ = false;
+  const char* failure_ = nullptr;
 };
 
-constexpr unsigned kParseFlags = rapidjson::kParseInsituFlag | rapidjson::kParseIterativeFlag |
-                                 rapidjson::kParseNumbersAsStringsFlag;
+// The recursive parser descends once per nesting level; the builder refuses to open more than
+// kJsonMaxDepth levels, which bounds that recursion.
+constexpr unsigned kParseFlags =
+    rapidjson::kParseInsituFlag | rapidjson::kParseNumbersAsStringsFlag;
 
 // Parses the NUL-terminated `buffer` in place into `value`.
 bool ParseInsitu(Value& value, std::string& buffer, std::string* error) {
+  // The in-place stream ends at the first NUL; a NUL byte is never part of a JSON text.
+  if (const void* nul = std::memchr(buffer.data(), '\0', buffer.size())) {
+    if (error != nullptr) {
+      *error =
+          "NUL byte at offset " + std::to_string(static_cast<const char*>(nul) - buffer.data());
+    }
+    return false;
+  }
   Value parsed;
   TreeBuilder builder(parsed);
   rapidjson::InsituStringStream stream(buffer.data());
@@ -115,8 +143,8 @@ bool ParseInsitu(Value& value, std::string& buffer, std::string* error) {
   rapidjson::ParseResult ok = reader.Parse<kParseFlags>(stream, builder);
   if (!ok) {
     if (error != nullptr) {
-      *error = builder.TooDeep() ? "nesting deeper than " + std::to_string(kJsonMaxDepth)
-                                 : rapidjson::GetParseError_En(ok.Code());
+      *error =
+          builder.Failure() != nullptr ? builder.Failure() : rapidjson::GetParseError_En(ok.Code());
       *error += " at offset " + std::to_string(ok.Offset());
     }
     return false;
@@ -125,21 +153,25 @@ bool ParseInsitu(Value& value, std::string& buffer, std::string* error) {
   return true;
 }
 
-// Appends JSON text to a std::string. Kept as a class so the hot paths stay inline.
+// Appends JSON text to a std::string. The string is grown ahead of the writes and used as a raw
+// buffer (pos_ is the end of the text); the destructor trims it to the text.
 class TextWriter {
  public:
-  explicit TextWriter(std::string& out) : out_(out) {}
+  explicit TextWriter(std::string& out) : out_(out), pos_(out.size()) {}
+  ~TextWriter() { out_.resize(pos_); }
+  TextWriter(const TextWriter&) = delete;
+  TextWriter& operator=(const TextWriter&) = delete;
 
   void Write(const Value& v) {
     switch (v.type()) {
       case nullValue:
-        out_.append("null", 4);
+        Put("null", 4);
         break;
       case booleanValue:
         if (v.asBool()) {
-          out_.append("true", 4);
+          Put("true", 4);
         } else {
-          out_.append("false", 5);
+          Put("false", 5);
         }
         break;
       case intValue:
@@ -159,101 +191,109 @@ class TextWriter {
         break;
       }
       case arrayValue: {
-        out_.push_back('[');
+        Put('[');
         bool first = true;
         for (auto it = v.begin(), e = v.end(); it != e; ++it) {
-          if (!first) out_.push_back(',');
+          if (!first) Put(',');
           first = false;
           Write(*it);
         }
-        out_.push_back(']');
+        Put(']');
         break;
       }
       case objectValue: {
-        out_.push_back('{');
+        Put('{');
         bool first = true;
         for (auto it = v.begin(), e = v.end(); it != e; ++it) {
-          if (!first) out_.push_back(',');
+          if (!first) Put(',');
           first = false;
           const char* keyEnd = nullptr;
           const char* key = it.memberName(&keyEnd);
           WriteString(key, keyEnd);
-          out_.push_back(':');
+          Put(':');
           Write(*it);
         }
-        out_.push_back('}');
+        Put('}');
         break;
       }
     }
   }
 
  private:
+  // Makes room for n more bytes and returns where they go.
+  char* Room(size_t n) {
+    if (out_.size() - pos_ < n) out_.resize(std::max(out_.size() * 2, pos_ + n + 4096));
+    return out_.data() + pos_;
+  }
+  void Put(char c) { *Room(1) = c, ++pos_; }
+  void Put(const char* p, size_t n) {
+    std::memcpy(Room(n), p, n);
+    pos_ += n;
+  }
+
   template <typename T>
   void WriteInt(T i) {
-    char buf[24];
-    auto res = std::to_chars(buf, buf + sizeof(buf), i);
-    out_.append(buf, static_cast<size_t>(res.ptr - buf));
+    char* p = Room(24);
+    pos_ += static_cast<size_t>(std::to_chars(p, p + 24, i).ptr - p);
   }
 
   void WriteDouble(double d) {
-    if (std::isnan(d)) {
-      out_.append("null", 4);
+    if (!std::isfinite(d)) {
+      Put("null", 4);
       return;
     }
-    if (std::isinf(d)) {
-      out_.append(d < 0 ? "-1e+9999" : "1e+9999");
-      return;
+    char* p = Room(32);
+    size_t len = static_cast<size_t>(std::to_chars(p, p + 30, d).ptr - p);
+    if (std::memchr(p, '.', len) == nullptr && std::memchr(p, 'e', len) == nullptr) {
+      p[len++] = '.';
+      p[len++] = '0';
     }
-    char buf[32];
-    auto res = std::to_chars(buf, buf + sizeof(buf), d);
-    size_t len = static_cast<size_t>(res.ptr - buf);
-    bool integral = std::memchr(buf, '.', len) == nullptr && std::memchr(buf, 'e', len) == nullptr;
-    out_.append(buf, len);
-    if (integral) out_.append(".0", 2);
+    pos_ += len;
   }
 
   void WriteString(const char* p, const char* end) {
     static constexpr char kHex[] = "0123456789abcdef";
-    out_.push_back('"');
+    Put('"');
     const char* run = p;
     for (; p != end; ++p) {
       unsigned char c = static_cast<unsigned char>(*p);
       if (c >= 0x20 && c != '"' && c != '\\') continue;
-      out_.append(run, static_cast<size_t>(p - run));
+      Put(run, static_cast<size_t>(p - run));
       run = p + 1;
       switch (c) {
         case '"':
-          out_.append("\\\"", 2);
+          Put("\\\"", 2);
           break;
         case '\\':
-          out_.append("\\\\", 2);
+          Put("\\\\", 2);
           break;
         case '\n':
-          out_.append("\\n", 2);
+          Put("\\n", 2);
           break;
         case '\r':
-          out_.append("\\r", 2);
+          Put("\\r", 2);
           break;
         case '\t':
-          out_.append("\\t", 2);
+          Put("\\t", 2);
           break;
         case '\b':
-          out_.append("\\b", 2);
+          Put("\\b", 2);
           break;
         case '\f':
-          out_.append("\\f", 2);
+          Put("\\f", 2);
           break;
         default: {
-          char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xf]};
-          out_.append(esc, 6);
+          const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xf]};
+          Put(esc, 6);
         }
       }
     }
-    out_.append(run, static_cast<size_t>(end - run));
-    out_.push_back('"');
+    Put(run, static_cast<size_t>(end - run));
+    Put('"');
   }
 
   std::string& out_;
+  size_t pos_;
 };
 
 // Reads the whole file at `path`; false with errno set on failure.

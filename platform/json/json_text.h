@@ -9,8 +9,9 @@
 //   a larger one up to UINT64_MAX as an unsigned one, a negative one down to INT64_MIN as signed;
 //   other numbers read as doubles, correctly rounded;
 // - doubles are written in the shortest form that reads back to the same double, always with a
-//   fraction or an exponent so they read back as doubles ("1.0", "1e+20"); infinities are written
-//   "1e+9999"/"-1e+9999" and read back as infinities; NaN, which JSON cannot hold, is written null.
+//   fraction or an exponent so they read back as doubles ("1.0", "1e+20"); NaN and the infinities,
+//   which JSON cannot hold, are written null (as JavaScript's JSON.stringify does), and a number
+//   too big for a double is refused by the reader.
 //
 // The reader is strict RFC 8259 (no comments, no trailing commas, nothing after the value but
 // whitespace) and refuses nesting deeper than kJsonMaxDepth, so a hostile text cannot exhaust the
@@ -31,10 +32,12 @@ namespace Json {
 inline constexpr unsigned kJsonMaxDepth = 1000;
 
 // Parses `text` into `value`. False on a parse error, with a description in *error when given.
-ZOLT_PLATFORM_API bool fromString(Value& value, std::string_view text, std::string* error = nullptr);
+ZOLT_PLATFORM_API bool fromString(Value& value, std::string_view text,
+                                  std::string* error = nullptr);
 
 // Parses the file at `path` into `value`. False when the file cannot be read or does not parse.
-ZOLT_PLATFORM_API bool fromFile(Value& value, const std::string& path, std::string* error = nullptr);
+ZOLT_PLATFORM_API bool fromFile(Value& value, const std::string& path,
+                                std::string* error = nullptr);
 
 // The value as compact JSON text (no whitespace, no trailing newline).
 ZOLT_PLATFORM_API std::string toString(const Value& value);

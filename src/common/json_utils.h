@@ -1,6 +1,6 @@
 // Helpers over Json::Value for the document model and the modules: moving values without copies,
-// typed extraction, inserting into and splicing JSON arrays, filtering an array in place, converting
-// an array to a vector and writing a range as an array.
+// typed extraction, inserting into and splicing JSON arrays, filtering an array in place,
+// converting an array to a vector and writing a range as an array.
 //
 // Sheets are trees of Json::Value; whole documents and sheets change hands by swapping, never by
 // copying, and these helpers keep to that: arrays are rebuilt aside and swapped in.
@@ -48,8 +48,7 @@ ZOLTSH_API std::string& operator<<(std::string& out, const Json::Value& value);
 ZOLTSH_API Json::Value& operator<<(Json::Value& out, const Json::Value& value);
 
 template <typename T>
-  requires(!std::is_lvalue_reference_v<T>)
-T&& operator<<(T&& out, const Json::Value& value) {
+requires(!std::is_lvalue_reference_v<T>) T && operator<<(T&& out, const Json::Value& value) {
   static_cast<T&>(out) << value;
   return std::move(out);
 }

@@ -118,11 +118,11 @@ class ZOLTSH_API ZoltError : public std::runtime_error {
   int code;          // error code
 };
 
-#define ZOLTSH_DECLARE_ERROR(Name, Base)   \
-  class ZOLTSH_API Name : public Base {    \
-   public:                                 \
-    using Base::Base;                      \
-    ~Name() override;                      \
+#define ZOLTSH_DECLARE_ERROR(Name, Base) \
+  class ZOLTSH_API Name : public Base {  \
+   public:                               \
+    using Base::Base;                    \
+    ~Name() override;                    \
   }
 
 ZOLTSH_DECLARE_ERROR(ZoltDriveError, ZoltError);
@@ -149,4 +149,5 @@ class ZOLTSH_API runas_error : public std::runtime_error {
 };
 
 // Throws zoltsh::Type with the source position of the throw.
-#define ZOLTSH_THROW(Type, message, code) throw zoltsh::Type(__LINE__, ZOLTSH_FILE, (message), (code))
+#define ZOLTSH_THROW(Type, message, code) \
+  throw zoltsh::Type(__LINE__, ZOLTSH_FILE, (message), (code))

@@ -47,17 +47,15 @@ ZOLTSH_API void RecordFailed(const char* file, int line, const char* cond, const
   ((cond) ? (zoltsh::internal::LogFailed(ZOLTSH_FILE, __LINE__, #cond, nullptr), true) : false)
 #define ZOLTSH_FAIL_LOG_DETAIL(cond, detail) \
   ((cond) ? (zoltsh::internal::LogFailed(ZOLTSH_FILE, __LINE__, #cond, (detail)), true) : false)
-#define ZOLTSH_FAIL_SET(cond, code)                                                          \
-  ((cond) ? (zoltsh::internal::RecordFailed(ZOLTSH_FILE, __LINE__, #cond, nullptr, (code)), \
-             true)                                                                           \
+#define ZOLTSH_FAIL_SET(cond, code)                                                               \
+  ((cond) ? (zoltsh::internal::RecordFailed(ZOLTSH_FILE, __LINE__, #cond, nullptr, (code)), true) \
           : false)
-#define ZOLTSH_FAIL_SET_DETAIL(cond, code, detail)                                          \
-  ((cond) ? (zoltsh::internal::RecordFailed(ZOLTSH_FILE, __LINE__, #cond, (detail), (code)), \
-             true)                                                                            \
+#define ZOLTSH_FAIL_SET_DETAIL(cond, code, detail)                                                 \
+  ((cond) ? (zoltsh::internal::RecordFailed(ZOLTSH_FILE, __LINE__, #cond, (detail), (code)), true) \
           : false)
-#define ZOLTSH_FAIL_APPEND(cond)                                                          \
+#define ZOLTSH_FAIL_APPEND(cond)                                                             \
   ((cond) ? (zoltsh::internal::RecordFailed(ZOLTSH_FILE, __LINE__, #cond, nullptr, 0), true) \
           : false)
-#define ZOLTSH_FAIL_APPEND_DETAIL(cond, detail)                                             \
+#define ZOLTSH_FAIL_APPEND_DETAIL(cond, detail)                                               \
   ((cond) ? (zoltsh::internal::RecordFailed(ZOLTSH_FILE, __LINE__, #cond, (detail), 0), true) \
           : false)

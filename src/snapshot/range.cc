@@ -121,16 +121,14 @@ bool Range::IsNeighbor(const Range& other) const {
 bool Range::IsHoriMergeable(const Range& other) const {
   Coord tl = GetTopLeftCorner(), br = GetBottomRightCorner();
   Coord otl = other.GetTopLeftCorner(), obr = other.GetBottomRightCorner();
-  return tl.row == otl.row && br.row == obr.row &&
-         static_cast<long long>(obr.col) + 1 >= tl.col &&
+  return tl.row == otl.row && br.row == obr.row && static_cast<long long>(obr.col) + 1 >= tl.col &&
          static_cast<long long>(br.col) + 1 >= otl.col;
 }
 
 bool Range::IsVertiMergeable(const Range& other) const {
   Coord tl = GetTopLeftCorner(), br = GetBottomRightCorner();
   Coord otl = other.GetTopLeftCorner(), obr = other.GetBottomRightCorner();
-  return tl.col == otl.col && br.col == obr.col &&
-         static_cast<long long>(obr.row) + 1 >= tl.row &&
+  return tl.col == otl.col && br.col == obr.col && static_cast<long long>(obr.row) + 1 >= tl.row &&
          static_cast<long long>(br.row) + 1 >= otl.row;
 }
 
@@ -233,8 +231,8 @@ bool Range::RemoveRowCol(Axis axis, int index, int amount) {
     Remove();
     return true;
   }
-  s = Clamp(s + index - from);
-  e = Clamp(e + index - covered - from);
+  s = Clamp(static_cast<long long>(s) + index - from);
+  e = Clamp(static_cast<long long>(e) + index - covered - from);
   return true;
 }
 
@@ -290,6 +288,7 @@ int alphaToNum(const std::string& s) {
     unsigned char ch = static_cast<unsigned char>(s[begin + i]);
     if (ch >= 'a' && ch <= 'z') ch = static_cast<unsigned char>(ch - 'a' + 'A');
     int digit = (ch >= 'A' && ch <= 'Z') ? ch - 'A' + 1 : 0;
+    if (digit == 0) continue;  // adds nothing (and 0 times an infinite power is NaN)
     sum += digit * std::pow(26.0, static_cast<double>(len - 1 - i));
     // The running sum is kept as an int, saturated where it would leave the int range.
     sum = sum >= static_cast<double>(INT_MAX) ? static_cast<double>(INT_MAX) : std::trunc(sum);

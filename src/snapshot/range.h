@@ -2,8 +2,8 @@
 //
 // Rows and columns are 0-based inside the system; A1 text numbers rows from 1 and columns from "A".
 // A range arrives either as a JSON array [top, left, bottom, right] or as A1 text ("B3:D5", "A:C",
-// "3:5"). Row and column insertion and removal (the sheet's row and column changes) move ranges with
-// InsertRowCol and RemoveRowCol.
+// "3:5"). Row and column insertion and removal (the sheet's row and column changes) move ranges
+// with InsertRowCol and RemoveRowCol.
 //
 // Arithmetic saturates at the int range instead of overflowing, so any input, however large or
 // negative, gives a defined range; sheets bound their own size elsewhere.
