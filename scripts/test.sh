@@ -53,7 +53,7 @@ for target in build/fuzz/tests/fuzz/*_fuzz; do
   log=build/fuzz/$name.log
   if "$target" -max_total_time="$FUZZ_SECONDS" -artifact_prefix=build/fuzz/ "$corpus" \
     "tests/fuzz/seeds/${name%_fuzz}" >"$log" 2>&1; then
-    echo "-- $name: $(grep -Eo '#[0-9]+ +DONE.*' "$log" | tail -n 1)"
+    echo "-- $name: $(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$log" | tail -n 1)"
   else
     echo "-- $name FAILED:"
     grep -v '^INFO' "$log" | tail -n 40
