@@ -1,54 +1,39 @@
 // The accounts side of the Drive store: user and group names, a user's groups, and which groups
-// count for a uid's rights. Built over the accounts service when this build has it; without it,
-// no name is known and every user is only in the users group.
+// count for a uid's rights, from the accounts service.
 #include <string>
 
 #include "drive/drive_fs.h"
 #include "drive/drive_store.h"
 #include "drive/drive_util.h"
 
-#ifdef ZOLTDRIVE_HAVE_ACCOUNTS
 #include "account/account.h"
-#endif
 
 namespace {
 
 constexpr unsigned kUsersGid = 100;  // the group every account of the appliance belongs to
 
 unsigned UsersGid() {
-#ifdef ZOLTDRIVE_HAVE_ACCOUNTS
   if (auto group = ZOLT::Account::GetGroupByName("users")) return group->gid;
-#endif
   return kUsersGid;
 }
 
 }  // namespace
 
 bool ZOLTDriveGetUserName(unsigned uid, std::string& name) {
-#ifdef ZOLTDRIVE_HAVE_ACCOUNTS
   zoltdrive::RootSection root;
   if (auto user = ZOLT::Account::GetUserByUid(uid)) {
     name = user->name;
     return true;
   }
-#else
-  (void)uid;
-  (void)name;
-#endif
   return false;
 }
 
 bool ZOLTDriveGetGroupName(unsigned gid, std::string& name) {
-#ifdef ZOLTDRIVE_HAVE_ACCOUNTS
   zoltdrive::RootSection root;
   if (auto group = ZOLT::Account::GetGroupByGid(gid)) {
     name = group->name;
     return true;
   }
-#else
-  (void)gid;
-  (void)name;
-#endif
   return false;
 }
 
@@ -57,7 +42,6 @@ bool ZOLTDriveGetAllGID(unsigned uid, Json::Value& gids, bool withUsersGroup) {
   Json::Value out(Json::arrayValue);
   const unsigned users = UsersGid();
   bool hasUsers = false;
-#ifdef ZOLTDRIVE_HAVE_ACCOUNTS
   if (uid != zoltdrive::kAnonymousUid) {
     if (auto user = ZOLT::Account::GetUserByUid(uid)) {
       for (const ZOLT::Account::Group& g : ZOLT::Account::GetUserGroups(user->name)) {
@@ -66,9 +50,6 @@ bool ZOLTDriveGetAllGID(unsigned uid, Json::Value& gids, bool withUsersGroup) {
       }
     }
   }
-#else
-  (void)uid;
-#endif
   if ((withUsersGroup || out.empty()) && !hasUsers) out.append(users);
   gids.swap(out);
   return true;

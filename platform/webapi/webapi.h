@@ -13,6 +13,7 @@
 #include <json/value.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -143,6 +144,9 @@ class ZOLT_PLATFORM_API APIResponse {
     std::string path;
     std::string mimeType = "application/octet-stream";
     std::vector<std::pair<std::string, std::string>> headers;
+    // The file opened by APIDownload::Output (a descriptor, closed with the last copy); the host
+    // sends from it, so the file may be removed once Output returned.
+    std::shared_ptr<int> fd;
   };
   Download& GetDownload() { return download_; }
   bool HasDownload() const { return hasDownload_; }
@@ -178,6 +182,8 @@ class ZOLT_PLATFORM_API FileOutputerHelper {
  public:
   // True when the switch took effect.
   static bool SetFastOutputEnabled(bool on);
+  // The current setting (process-wide; the host resets it to true before each request).
+  static bool IsFastOutputEnabled();
 };
 }  // namespace HTTP
 
@@ -185,6 +191,6 @@ class ZOLT_PLATFORM_API FileOutputerHelper {
 
 // Module entry points the host looks up with dlsym.
 extern "C" {
-using ZOLTGetAPITableFn = ZOLT::APIHandlerInfo* (*)();
-using ZOLTGetAPICheckTableFn = ZOLT::APICheckHandlerInfo* (*)();
+using ZOLTGetAPITableFn = const ZOLT::APIHandlerInfo* (*)();
+using ZOLTGetAPICheckTableFn = const ZOLT::APICheckHandlerInfo* (*)();
 }
