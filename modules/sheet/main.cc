@@ -1,7 +1,13 @@
-// ZOLT.Tabvale.Sheet: the web-API module of the spreadsheet management pages. Its method tables
-// arrive with the catalogue.
-#include "common/zoltsh_error.h"
+// ZOLT.Tabvale.Sheet: the web-API module of the spreadsheet management pages. Its methods arrive
+// with the catalogue; until then its table holds only the end row, so the host loads it and
+// answers "no such method" for every call.
+#include "webapi/webapi.h"
 
-extern "C" __attribute__((visibility("default"))) const char* ZOLTSHSheetModuleName() {
-  return "ZOLT.Tabvale.Sheet";
-}
+#define SHEET_EXPORT __attribute__((visibility("default")))
+
+SHEET_EXPORT extern const ZOLT::APIHandlerInfo gTable[];
+const ZOLT::APIHandlerInfo gTable[] = {
+    {nullptr, 0, nullptr, nullptr},
+};
+
+extern "C" SHEET_EXPORT const ZOLT::APIHandlerInfo* GetAPITable() { return gTable; }
