@@ -29,6 +29,9 @@ step "plain build"
 configure build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ninja -C build/plain -j"$JOBS"
 
+step "test peers (npm ci)"
+npm ci --prefix tests/peers/sio --no-audit --no-fund --loglevel=error >/dev/null
+
 step "plain tests"
 ctest --test-dir build/plain --output-on-failure -j"$JOBS"
 
