@@ -482,11 +482,13 @@ bool ZOLT_DRIVE_OBJECT::Set(const Json::Value& request) {
     next.meta["metatext"]["tag"] = kept;
   }
 
-  next.text = request["text"].isObject() ? request["text"] : Json::Value(Json::objectValue);
+  next.text = request["text"].isObject() ? &request["text"] : nullptr;
   if (IsTrue(request["reset_parent_id"])) {
     const std::string parent = meta["parent_id"].asString();
     if (!parent.empty()) {
-      if (!next.text.isMember("parent_id")) next.text["parent_id"] = parent;
+      if (next.text == nullptr || !next.text->isMember("parent_id")) {
+        next.ownText["parent_id"] = parent;
+      }
       next.meta["parent_id"] = "";
     }
   }
@@ -551,7 +553,7 @@ bool ZOLT_DRIVE_OBJECT::Create(const Json::Value& request) {
   }
   if (!CommitMsgOf(request, meta["commit_msg"])) return false;
   if (!ApplyMetatext(request, meta["metatext"])) return false;
-  next.text = request["text"].isObject() ? request["text"] : Json::Value(Json::objectValue);
+  next.text = request["text"].isObject() ? &request["text"] : nullptr;
   next.metabinaryFiles = request["metabinary_files"];
 
   FileLock lock;
@@ -618,7 +620,7 @@ bool ZOLT_DRIVE_OBJECT::Copy(const Json::Value& request) {
   next.meta["mtime"] = static_cast<Json::Int64>(given ? mtime : ctime);
   if (!CommitMsgOf(request, next.meta["commit_msg"])) return false;
   if (!ApplyMetatext(request, next.meta["metatext"])) return false;
-  next.text = request["text"].isObject() ? request["text"] : Json::Value(Json::objectValue);
+  next.text = request["text"].isObject() ? &request["text"] : nullptr;
   next.baseDir = VersionDir(ns, id, version);
   next.baseTextKeys = meta["text_keys"];
   next.baseMetabinary = meta["metabinary_info"];

@@ -351,7 +351,8 @@ bool CommitVersion(const std::string& ns, const std::string& id, const std::stri
     for (const Json::Value& k : next.baseTextKeys) {
       if (!k.isString()) continue;
       const std::string key = k.asString();
-      if (next.text.isObject() && next.text.isMember(key)) continue;
+      if ((next.text != nullptr && next.text->isMember(key)) || next.ownText.isMember(key))
+        continue;
       if (!LinkOrCopy(TextFile(next.baseDir, key), TextFile(dir, key))) {
         return ZOLT_DRIVE_FAIL(ZOLT_DRIVE_ERR_IO,
                                "cannot keep text \"" + key + "\": " + ErrnoText());
@@ -359,10 +360,11 @@ bool CommitVersion(const std::string& ns, const std::string& id, const std::stri
       keys.insert(key);
     }
   }
-  if (next.text.isObject()) {
-    for (auto it = next.text.begin(); it != next.text.end(); ++it) {
+  auto writeKeys = [&](const Json::Value& text, const Json::Value* winner) {
+    if (!text.isObject()) return true;
+    for (auto it = text.begin(); it != text.end(); ++it) {
       const std::string key = it.name();
-      if (it->isNull()) continue;
+      if (it->isNull() || (winner != nullptr && winner->isMember(key))) continue;
       if (key.empty() || EncodeName(key).size() > kMaxEncodedName) {
         return ZOLT_DRIVE_FAIL(ZOLT_DRIVE_ERR_BAD_REQUEST, "bad text key \"" + key + "\"");
       }
@@ -372,7 +374,10 @@ bool CommitVersion(const std::string& ns, const std::string& id, const std::stri
       }
       keys.insert(key);
     }
-  }
+    return true;
+  };
+  if (next.text != nullptr && !writeKeys(*next.text, nullptr)) return false;
+  if (!writeKeys(next.ownText, next.text)) return false;
 
   // Metabinary files: the base version's unless removed or replaced, then the new ones.
   Json::Value info(Json::objectValue);

@@ -108,9 +108,12 @@ int LevelOfWord(const Json::Value& word);
 
 // --- writing (the caller holds the object's lock) ---
 struct NewVersion {
-  Json::Value meta;              // record of the new version; "text_keys", "metabinary_info",
-                                 // "version" and "time" are filled in by CommitVersion
-  Json::Value text;              // keys to write; a null value removes the key
+  Json::Value meta;  // record of the new version; "text_keys", "metabinary_info",
+                     // "version" and "time" are filled in by CommitVersion
+  // Keys to write (a null value removes the key): the caller's text, borrowed for the commit so a
+  // large document is never copied, and keys the store adds itself (ownText). Keys of `text` win.
+  const Json::Value* text = nullptr;
+  Json::Value ownText;
   std::string baseDir;           // version directory whose other keys and files are kept ("": none)
   Json::Value baseTextKeys;      // the text keys of baseDir
   Json::Value baseMetabinary;    // the metabinary_info of baseDir

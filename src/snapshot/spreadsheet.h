@@ -1,0 +1,97 @@
+// A spreadsheet document in memory: its index and the sheets that were loaded.
+//
+// Stored form. A document is one object of the Drive store in the namespace "Tabvale". Its text
+// part holds "index" (the index object below), one "sh_<n>" key per sheet ever created (deleted
+// ones included) holding that sheet's JSON content, and "title", written by the catalogue. A
+// protected document (metatext "encrypt" true) stores every one of these fields as a JSON string:
+// the base64 form of the salted AES container of the field's JSON text, encrypted with the
+// document's random system password; metatext "password" holds that system password encrypted
+// under the user's document password.
+//
+// Index object: {"maxIndex": highest n ever used in "sh_<n>", "order": [visible sheet ids in tab
+// order], "sheets": {id: {"deleted": bool, "title": text}}, "editors": [uids], "schemaVersion": 1}.
+// "order" lists exactly the sheets whose "deleted" is not true.
+//
+// Ownership and lifetime: a SpreadSheet lives on the stack of one operation, owns its index and
+// sheets, and is never copied. Content moves between it and the Drive object by swapping JSON
+// values; a save writes only the index and the loaded sheets, so sheets that were not loaded keep
+// their stored content. In plain mode a save empties the object: save once, at the end.
+//
+// Failures throw zoltsh::ZoltError subclasses (1016 read, 1015 write, 1033 password, 1031 no index,
+// 1032 sheet not found, 1006 bad order); the object is not used again after one.
+//
+// Thread safety: one thread at a time. Writers of the same document are serialised by the callers'
+// named lock, not here.
+#pragma once
+
+#include <json/value.h>
+
+#include <string>
+#include <unordered_map>
+
+#include "common/zoltsh_export.h"
+#include "snapshot/sheet.h"
+
+namespace zoltsh {
+
+class ZOLTSH_API SpreadSheet {
+ public:
+  SpreadSheet();
+  SpreadSheet(const SpreadSheet&) = delete;
+  SpreadSheet& operator=(const SpreadSheet&) = delete;
+
+  // Replaces the index with an empty one.
+  void Init();
+
+  const Json::Value& GetOrder() const;
+  const Json::Value& GetEditors() const;
+  // Throws InvalidParameter (1006, "jOrder size not consistent") when the count differs.
+  void SetOrder(const Json::Value& order);
+  template <typename It>
+  void SetEditors(It first, It last) {
+    Json::Value editors(Json::arrayValue);
+    for (; first != last; ++first) editors.append(static_cast<Json::UInt>(*first));
+    index["editors"].swap(editors);
+  }
+  int GetMaxIndex() const;
+  void SetMaxIndex(int maxIndex);
+  int GetSchemaVersion() const;
+  void SetSchemaVersion(int version);
+  const std::string& GetTitle() const { return title; }
+  bool IsEncrypt() const { return encrypt; }
+  std::string GetSysPass() const { return sysPass; }
+
+  // The sheet entry exists and is not deleted.
+  bool HasSheet(const std::string& id) const;
+  // A view over the loaded sheet; throws SheetNotFound (1032) for an unknown, deleted or unloaded
+  // sheet.
+  Sheet GetSheetById(const std::string& id);
+  // The system password from a Drive object's metatext and the document password.
+  bool GetSysPassFromMetaText(const Json::Value& metatext, const std::string& password);
+
+  // Loads the index and the sheets `request` selects ("field": {"text": {"index": true, id:
+  // true...}}) from the Drive store.
+  void LoadFromDrive(const Json::Value& request, const std::string& password);
+  // Loads the index and every visible sheet of a plain document.
+  void LoadAllFromDrive(unsigned requester, const std::string& objectId, bool encrypted);
+  // Writes the index and every loaded sheet as a new version (request carries "commit_msg").
+  void SaveToDrive(const Json::Value& request, const std::string& password);
+
+  void fromDriveText(Json::Value& text, const std::string& sysPass);
+  void toDriveText(Json::Value& text, const std::string& sysPass);
+
+  Json::Value index;
+  std::unordered_map<std::string, Json::Value> sheets;
+  bool encrypt = false;
+  std::string title;
+  std::string sysPass;
+};
+
+}  // namespace zoltsh
+
+// Moves every "sh_" member and "index" of src into dst by swapping. Always true.
+ZOLTSH_API bool ZOLTSHSwapAllSheetContent(Json::Value& src, Json::Value& dst);
+// Moves (plain) or decrypts (protected) the index and the visible sheets of src into dst.
+ZOLTSH_API bool ZOLTSHSwapAllSheetContentWithoutDeleted(Json::Value& src,
+                                                        const std::string& sysPass,
+                                                        Json::Value& dst);
