@@ -21,7 +21,6 @@ static bool IsDeleted(const Json::Value& entry) {
   return deleted.isBool() && deleted.asBool();
 }
 
-
 // The encrypted, base64 form of value's JSON text; false when the encryption failed.
 static bool EncryptValue(const Json::Value& value, const std::string& sysPass, Json::Value& out) {
   return ZOLT_SH_ENCRYPT::EncryptStringToBase64(Json::toString(value), sysPass, out);

@@ -1,10 +1,10 @@
 // Messages, the packet codec and the message builders of the collaboration link.
 #include <gtest/gtest.h>
 
+#include "common/sio_utils.h"
 #include "json/json_text.h"
 #include "sio/sio_message.h"
 #include "sio/sio_packet.h"
-#include "common/sio_utils.h"
 
 namespace zoltsh {
 namespace {

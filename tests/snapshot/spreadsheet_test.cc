@@ -231,7 +231,8 @@ class ProtectedDocument : public SpreadSheetStore {
     ASSERT_TRUE(ZOLT_SH_ENCRYPT::GenRandPassword(sysPass));
     Json::Value metatext(Json::objectValue);
     metatext["encrypt"] = true;
-    ASSERT_TRUE(ZOLT_SH_ENCRYPT::EncryptSysPassToBase64(sysPass, "open sesame", metatext["password"]));
+    ASSERT_TRUE(
+        ZOLT_SH_ENCRYPT::EncryptSysPassToBase64(sysPass, "open sesame", metatext["password"]));
     SpreadSheet doc;
     doc.index["maxIndex"] = 1;
     doc.index["order"].append("sh_1");
@@ -290,8 +291,7 @@ TEST_F(ProtectedDocument, DamagedFieldsFailAsReadErrors) {
     ZOLT_DRIVE_OBJECT object;
     ASSERT_TRUE(object.Set(req));
     SpreadSheet doc;
-    EXPECT_EQ(CodeOf([&] { doc.LoadFromDrive(Request("secret", {"sh_1"}), "open sesame"); }),
-              1016);
+    EXPECT_EQ(CodeOf([&] { doc.LoadFromDrive(Request("secret", {"sh_1"}), "open sesame"); }), 1016);
   }
 }
 
