@@ -15,6 +15,7 @@
 #include <cstring>
 #include <set>
 
+#include "core/zolt_fd.h"
 #include "core/zolt_root.h"
 #include "core/zolt_syslog.h"
 #include "json/json_text.h"
@@ -26,20 +27,6 @@ constexpr int kIterations = 100000;
 constexpr size_t kSaltLen = 16;
 constexpr size_t kHashLen = 32;
 constexpr unsigned kFirstGid = 1000;
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 std::string EtcDir() { return ZOLTRootPath("/etc/zolt"); }
 
@@ -149,7 +136,8 @@ bool WriteAtomically(const std::string& path, const std::string& text, std::stri
   RAND_bytes(rnd.data(), static_cast<int>(rnd.size()));
   std::string tmp = path + ".tmp-" + Hex(rnd.data(), rnd.size());
   {
-    Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    ZOLTUniqueFd fd(
+        ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() < 0) {
       if (error) *error = "cannot create " + tmp + ": " + std::strerror(errno);
       return false;
@@ -172,7 +160,7 @@ bool WriteAtomically(const std::string& path, const std::string& text, std::stri
     ::unlink(tmp.c_str());
     return false;
   }
-  Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ZOLTUniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dirFd.get() >= 0) ::fsync(dirFd.get());
   return true;
 }

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "core/zolt_key_file.h"
 #include "core/zolt_root.h"
 #include "core/zolt_syslog.h"
 #include "crypt/zolt_crypt.h"
@@ -28,20 +29,6 @@ constexpr size_t kNonceLen = 6;
 
 using Key = std::array<unsigned char, kKeyLen>;
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 struct CipherCtxFree {
   void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
 };
@@ -53,93 +40,9 @@ struct KeyWipe {
   ~KeyWipe() { OPENSSL_cleanse(key.data(), key.size()); }
 };
 
-std::mutex gKeyMutex;
-std::map<std::string, Key>& KeyCache() {
-  static std::map<std::string, Key> cache;
-  return cache;
-}
-
-bool MakeDirs(const std::string& dir, mode_t lastMode) {
-  std::string path;
-  size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = dir.find('/', pos + 1);
-    path = dir.substr(0, pos);
-    if (path.empty()) continue;
-    if (::mkdir(path.c_str(), pos == std::string::npos ? lastMode : 0755) != 0 && errno != EEXIST) {
-      return false;
-    }
-  }
-  return true;
-}
-
-std::optional<Key> ReadKey(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (fd.get() < 0) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 077) != 0 ||
-      st.st_size != static_cast<off_t>(kKeyLen)) {
-    ZOLTSyslog(LOG_ERR, "crypt/string_crypt:%d key file %s has a wrong type, mode or size",
-               __LINE__, path.c_str());
-    errno = EINVAL;
-    return std::nullopt;
-  }
-  Key key{};
-  if (::pread(fd.get(), key.data(), key.size(), 0) != static_cast<ssize_t>(key.size())) {
-    return std::nullopt;
-  }
-  return key;
-}
-
-std::optional<Key> CreateKey(const std::string& path) {
-  std::string dir = path.substr(0, path.rfind('/'));
-  if (!MakeDirs(dir, 0700)) return std::nullopt;
-  Key key{};
-  if (RAND_bytes(key.data(), static_cast<int>(key.size())) != 1) return std::nullopt;
-  std::array<unsigned char, 8> rnd{};
-  if (RAND_bytes(rnd.data(), static_cast<int>(rnd.size())) != 1) return std::nullopt;
-  std::string tmp = dir + "/.key-";
-  for (unsigned char c : rnd) tmp += "0123456789abcdef"[c & 15];
-  {
-    Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (fd.get() < 0) return std::nullopt;
-    bool ok = ::write(fd.get(), key.data(), key.size()) == static_cast<ssize_t>(key.size()) &&
-              ::fchmod(fd.get(), 0600) == 0 && ::fsync(fd.get()) == 0;
-    if (!ok) {
-      ::unlink(tmp.c_str());
-      return std::nullopt;
-    }
-  }
-  int rc = ::link(tmp.c_str(), path.c_str());
-  int linkErrno = errno;
-  ::unlink(tmp.c_str());
-  if (rc != 0) {
-    if (linkErrno == EEXIST) return ReadKey(path);
-    errno = linkErrno;
-    return std::nullopt;
-  }
-  Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dirFd.get() >= 0) ::fsync(dirFd.get());
-  return key;
-}
-
 std::optional<Key> GetKey() {
-  int savedErrno = errno;
-  std::string path = ZOLTCryptKeyPath();
-  std::lock_guard<std::mutex> lock(gKeyMutex);
-  auto it = KeyCache().find(path);
-  if (it != KeyCache().end()) return it->second;
-  errno = 0;
-  std::optional<Key> key = ReadKey(path);
-  if (!key && errno == ENOENT) key = CreateKey(path);
-  if (!key) {
-    ZOLTSyslog(LOG_ERR, "crypt/string_crypt:%d cannot read or make the key %s [%m]", __LINE__,
-               path.c_str());
-    errno = savedErrno;
-    return std::nullopt;
-  }
-  KeyCache().emplace(path, *key);
-  errno = savedErrno;
+  Key key{};
+  if (!ZOLTKeyFileGet(ZOLTCryptKeyPath(), key.data(), key.size())) return std::nullopt;
   return key;
 }
 

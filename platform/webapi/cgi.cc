@@ -22,8 +22,10 @@
 #include <mutex>
 #include <optional>
 
+#include "core/zolt_key_file.h"
 #include "core/zolt_root.h"
 #include "core/zolt_syslog.h"
+#include "crypt/zolt_crypt.h"
 
 namespace {
 
@@ -35,162 +37,15 @@ constexpr char kAad[] = "zolt extra-auth v1";
 
 using Key = std::array<unsigned char, kKeyLen>;
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 struct CipherCtxFree {
   void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
 
-std::mutex gKeyMutex;
-std::map<std::string, Key>& KeyCache() {
-  static std::map<std::string, Key> cache;
-  return cache;
-}
-
-bool MakeDirs(const std::string& dir, mode_t lastMode) {
-  // Each missing component below the root is made; the last one gets lastMode.
-  std::string path;
-  size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = dir.find('/', pos + 1);
-    path = dir.substr(0, pos);
-    if (path.empty()) continue;
-    if (::mkdir(path.c_str(), pos == std::string::npos ? lastMode : 0755) != 0 && errno != EEXIST) {
-      return false;
-    }
-  }
-  return true;
-}
-
-std::optional<Key> ReadKey(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (fd.get() < 0) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 077) != 0 ||
-      st.st_size != static_cast<off_t>(kKeyLen)) {
-    ZOLTSyslog(LOG_ERR, "webapi/cgi:%d key file %s has a wrong type, mode or size", __LINE__,
-               path.c_str());
-    return std::nullopt;
-  }
-  Key key{};
-  if (::pread(fd.get(), key.data(), key.size(), 0) != static_cast<ssize_t>(key.size())) {
-    return std::nullopt;
-  }
-  return key;
-}
-
-std::optional<Key> CreateKey(const std::string& path) {
-  std::string dir = path.substr(0, path.rfind('/'));
-  if (!MakeDirs(dir, 0700)) return std::nullopt;
-  Key key{};
-  if (RAND_bytes(key.data(), static_cast<int>(key.size())) != 1) return std::nullopt;
-  std::array<unsigned char, 8> rnd{};
-  if (RAND_bytes(rnd.data(), static_cast<int>(rnd.size())) != 1) return std::nullopt;
-  std::string tmp = dir + "/.key-";
-  for (unsigned char c : rnd) tmp += "0123456789abcdef"[c & 15];
-  {
-    Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (fd.get() < 0) return std::nullopt;
-    bool ok = ::write(fd.get(), key.data(), key.size()) == static_cast<ssize_t>(key.size()) &&
-              ::fsync(fd.get()) == 0;
-    if (!ok) {
-      ::unlink(tmp.c_str());
-      return std::nullopt;
-    }
-  }
-  int rc = ::link(tmp.c_str(), path.c_str());
-  int linkErrno = errno;
-  ::unlink(tmp.c_str());
-  if (rc != 0) {
-    if (linkErrno == EEXIST) return ReadKey(path);
-    return std::nullopt;
-  }
-  Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dirFd.get() >= 0) ::fsync(dirFd.get());
-  return key;
-}
-
 std::optional<Key> GetKey() {
-  std::string path = ZOLTCgiKeyPath();
-  std::lock_guard<std::mutex> lock(gKeyMutex);
-  auto it = KeyCache().find(path);
-  if (it != KeyCache().end()) return it->second;
-  std::optional<Key> key = ReadKey(path);
-  if (!key && errno == ENOENT) key = CreateKey(path);
-  if (!key) {
-    ZOLTSyslog(LOG_ERR, "webapi/cgi:%d cannot read or make the key %s [%m]", __LINE__,
-               path.c_str());
-    return std::nullopt;
-  }
-  KeyCache().emplace(path, *key);
+  Key key{};
+  if (!ZOLTKeyFileGet(ZOLTCgiKeyPath(), key.data(), key.size())) return std::nullopt;
   return key;
-}
-
-std::string Base64UrlEncode(const unsigned char* data, size_t len) {
-  static const char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  std::string out;
-  out.reserve((len + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 2 < len; i += 3) {
-    unsigned v = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += kAlphabet[v & 63];
-  }
-  if (len - i == 1) {
-    unsigned v = data[i] << 16;
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-  } else if (len - i == 2) {
-    unsigned v = (data[i] << 16) | (data[i + 1] << 8);
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-  }
-  return out;
-}
-
-int Base64UrlValue(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '-') return 62;
-  if (c == '_') return 63;
-  return -1;
-}
-
-bool Base64UrlDecode(std::string_view text, std::string& out) {
-  if (text.size() % 4 == 1) return false;
-  out.clear();
-  unsigned acc = 0;
-  int bits = 0;
-  for (char c : text) {
-    int v = Base64UrlValue(c);
-    if (v < 0) return false;
-    acc = (acc << 6) | static_cast<unsigned>(v);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((acc >> bits) & 0xff);
-    }
-  }
-  // Canonical form only: the bits left over must be zero, so each line has one spelling.
-  return (acc & ((1u << bits) - 1)) == 0;
 }
 
 int HexValue(char c) {
@@ -228,7 +83,7 @@ std::string ZOLTCgiEncryptParamLine(const std::string& plain) {
                           bytes + kNonceLen + plain.size()) != 1) {
     return "";
   }
-  return kPrefix + Base64UrlEncode(bytes, raw.size());
+  return kPrefix + ZOLTBase64UrlEncode(bytes, raw.size());
 }
 
 std::string ZOLTCgiDecryptParamLine(const std::string& line) {
@@ -238,7 +93,8 @@ std::string ZOLTCgiDecryptParamLine(const std::string& line) {
   }
   if (text.substr(0, sizeof(kPrefix) - 1) != kPrefix) return "";
   std::string raw;
-  if (!Base64UrlDecode(text.substr(sizeof(kPrefix) - 1), raw) || raw.size() < kNonceLen + kTagLen) {
+  if (!ZOLTBase64UrlDecode(text.substr(sizeof(kPrefix) - 1), raw) ||
+      raw.size() < kNonceLen + kTagLen) {
     return "";
   }
   std::optional<Key> key = GetKey();
