@@ -505,6 +505,33 @@ bool ZOLT_DRIVE_OBJECT::Set(const Json::Value& request) {
   return true;
 }
 
+namespace {
+
+// Writes `next` as the first version of a new object ns/id under `lock`, refusing an id that is
+// taken; on failure nothing of the object is left behind.
+bool CommitNewObject(ZOLT_DRIVE_OBJECT& object, const std::string& ns, const std::string& id,
+                     NewVersion& next, unsigned requester, FileLock& lock) {
+  if (!LockObject(ns, id, lock)) return false;
+  if (ObjectExists(ns, id)) {
+    return ZOLT_DRIVE_FAIL(ZOLT_DRIVE_ERR_EXISTS, "object \"" + id + "\" exists already");
+  }
+  RemoveTree(ObjectDir(ns, id));  // leftovers of a create that crashed before its HEAD
+  if (!MakeDirs(ObjectDir(ns, id))) {
+    return ZOLT_DRIVE_FAIL(ZOLT_DRIVE_ERR_IO, "cannot create the directory of \"" + id +
+                                                  "\": " + std::string(std::strerror(errno)));
+  }
+  std::string version;
+  if (!CommitVersion(ns, id, "", next, version)) {
+    RemoveTree(ObjectDir(ns, id));
+    return false;
+  }
+  ObjectAccess::FillWritten(object, next.meta, VersionDir(ns, id, version),
+                            PermLevel(next.meta, requester));
+  return true;
+}
+
+}  // namespace
+
 bool ZOLT_DRIVE_OBJECT::Create(const Json::Value& request) {
   RootSection root;
   std::string ns, id;
@@ -557,23 +584,7 @@ bool ZOLT_DRIVE_OBJECT::Create(const Json::Value& request) {
   next.metabinaryFiles = request["metabinary_files"];
 
   FileLock lock;
-  if (!LockObject(ns, id, lock)) return false;
-  if (ObjectExists(ns, id)) {
-    return ZOLT_DRIVE_FAIL(ZOLT_DRIVE_ERR_EXISTS, "object \"" + id + "\" exists already");
-  }
-  RemoveTree(ObjectDir(ns, id));  // leftovers of a create that crashed before its HEAD
-  if (!MakeDirs(ObjectDir(ns, id))) {
-    return ZOLT_DRIVE_FAIL(ZOLT_DRIVE_ERR_IO, "cannot create the directory of \"" + id +
-                                                  "\": " + std::string(std::strerror(errno)));
-  }
-  std::string version;
-  if (!CommitVersion(ns, id, "", next, version)) {
-    RemoveTree(ObjectDir(ns, id));
-    return false;
-  }
-  ObjectAccess::FillWritten(*this, next.meta, VersionDir(ns, id, version),
-                            PermLevel(next.meta, requester));
-  return true;
+  return CommitNewObject(*this, ns, id, next, requester, lock);
 }
 
 bool ZOLT_DRIVE_OBJECT::Copy(const Json::Value& request) {
@@ -627,23 +638,7 @@ bool ZOLT_DRIVE_OBJECT::Copy(const Json::Value& request) {
   next.metabinaryFiles = request["metabinary_files"];
 
   FileLock lock;
-  if (!LockObject(ns, newId, lock)) return false;
-  if (ObjectExists(ns, newId)) {
-    return ZOLT_DRIVE_FAIL(ZOLT_DRIVE_ERR_EXISTS, "object \"" + newId + "\" exists already");
-  }
-  RemoveTree(ObjectDir(ns, newId));
-  if (!MakeDirs(ObjectDir(ns, newId))) {
-    return ZOLT_DRIVE_FAIL(ZOLT_DRIVE_ERR_IO, "cannot create the directory of \"" + newId +
-                                                  "\": " + std::string(std::strerror(errno)));
-  }
-  std::string newVersion;
-  if (!CommitVersion(ns, newId, "", next, newVersion)) {
-    RemoveTree(ObjectDir(ns, newId));
-    return false;
-  }
-  ObjectAccess::FillWritten(*this, next.meta, VersionDir(ns, newId, newVersion),
-                            PermLevel(next.meta, requester));
-  return true;
+  return CommitNewObject(*this, ns, newId, next, requester, lock);
 }
 
 bool ZOLT_DRIVE_OBJECT::Delete(const Json::Value& request) {
