@@ -21,6 +21,7 @@ class ZOLTUniqueFd {
   ZOLTUniqueFd& operator=(const ZOLTUniqueFd&) = delete;
 
   int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
   int release() { return std::exchange(fd_, -1); }
   void reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);

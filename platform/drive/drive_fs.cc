@@ -35,16 +35,6 @@ bool WriteAll(int fd, std::string_view data) {
 
 }  // namespace
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) reset(other.release());
-  return *this;
-}
-
-void UniqueFd::reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 TempPath::~TempPath() {
   if (!path_.empty()) {
     int saved = errno;

@@ -10,33 +10,14 @@
 #pragma once
 
 #include <string>
+
 #include <string_view>
+#include "core/zolt_fd.h"
 
 namespace zoltdrive {
 
 // Owns one file descriptor.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
+using UniqueFd = ZOLTUniqueFd;
 
 // A file or directory that is removed (recursively) when the owner goes away, unless it was
 // kept. Used for the temporary files and the staging directory of a write.

@@ -19,6 +19,7 @@
 #include <set>
 #include <tuple>
 
+#include "core/zolt_fd.h"
 #include "core/zolt_root.h"
 #include "core/zolt_syslog.h"
 #include "host/channel.h"
@@ -33,23 +34,7 @@ namespace {
 constexpr char kExtraAuthEnv[] = "HTTP_X_EXTRA_AUTH_PARAMS";
 constexpr size_t kMaxHeaderBlock = 64 * 1024;
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
+using Fd = ZOLTUniqueFd;
 
 struct Row {
   APIHandler handler = nullptr;

@@ -29,10 +29,6 @@ bool HasMagic(const void* header) {
 
 }  // namespace
 
-Fd::~Fd() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 const char* OpenSSLReason() {
   const char* reason = ERR_reason_error_string(ERR_get_error());
   ERR_clear_error();

@@ -13,7 +13,9 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+
 #include <string_view>
+#include "core/zolt_fd.h"
 
 namespace zoltsh::encrypt {
 
@@ -28,17 +30,7 @@ struct CipherCtxFree {
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
 
 // Owns one file descriptor.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd();
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using Fd = ZOLTUniqueFd;
 
 // OpenSSL's reason text for its most recent error (taken off its queue), "unknown" when none.
 const char* OpenSSLReason();
