@@ -52,6 +52,8 @@ Json::Value& Stack() {
   return stack;
 }
 
+unsigned long long g_serial = 0;
+
 Json::Value& Detail() {
   static Json::Value detail;
   return detail;
@@ -110,6 +112,7 @@ const char* ZOLTSHErrSetEx(int code, const char* file, int line, const char* fmt
   Json::Value stack(Json::arrayValue);
   stack.append(std::move(record));
   Stack().swap(stack);
+  ++g_serial;
   return "";
 }
 
@@ -119,6 +122,7 @@ const char* ZOLTSHErrAppendEx(const char* file, int line, const char* fmt, ...) 
   Json::Value record = MakeRecord(file, line, fmt, args);
   va_end(args);
   Stack().append(std::move(record));
+  ++g_serial;
   return "";
 }
 
@@ -141,6 +145,8 @@ const Json::Value& ZOLTSHErrMsgGet(bool log) {
 }
 
 const Json::Value& ZOLTSHErrStackGet() { return Stack(); }
+
+unsigned long long ZOLTSHErrSerialGet() { return g_serial; }
 
 int ZOLTSHErrPrint(FILE* out) {
   if (out == nullptr) out = stderr;

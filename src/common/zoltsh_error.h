@@ -95,6 +95,10 @@ ZOLTSH_API const Json::Value& ZOLTSHErrMsgGet(bool log);
 // The whole error stack (an array of records, null when nothing was recorded).
 ZOLTSH_API const Json::Value& ZOLTSHErrStackGet();
 
+// A count of the records made so far in this process (by ZOLTSHErrSetEx and ZOLTSHErrAppendEx).
+// The stack outlives requests; comparing counts tells whether a stretch of code recorded anything.
+ZOLTSH_API unsigned long long ZOLTSHErrSerialGet();
+
 // Prints the stack for a person to `out` (standard error when null). Returns 0.
 ZOLTSH_API int ZOLTSHErrPrint(FILE* out);
 

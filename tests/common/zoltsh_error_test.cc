@@ -62,6 +62,16 @@ TEST_F(ErrorStackTest, AppendOnlyStackHasNoCode) {
   EXPECT_EQ(Stack()[0u]["msg"].asString(), "");
 }
 
+TEST_F(ErrorStackTest, SerialCountsEveryRecord) {
+  const unsigned long long before = ZOLTSHErrSerialGet();
+  ZOLTSHErrCodeGet();
+  ZOLTSHErrMsgGet(false);
+  EXPECT_EQ(ZOLTSHErrSerialGet(), before);
+  ZOLTSHErrSetEx(1016, "f", 1, "m");
+  ZOLTSHErrAppendEx("g", 2, "n");
+  EXPECT_EQ(ZOLTSHErrSerialGet(), before + 2);
+}
+
 TEST_F(ErrorStackTest, LongMessagesArriveWhole) {
   for (size_t len : {1023u, 1024u, 1025u, 5000u, 300000u}) {
     SCOPED_TRACE(len);
