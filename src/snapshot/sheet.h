@@ -27,6 +27,7 @@
 #include <string>
 
 #include "common/zoltsh_export.h"
+#include "snapshot/range.h"
 
 namespace zoltsh {
 
@@ -121,6 +122,98 @@ class ZOLTSH_API Sheet {
   // Removes the first merge that contains range's top-left cell (the last entry takes its place),
   // then removes "v" from every existing cell of range but its top-left one.
   void UnmergeCell(const Json::Value& range);
+
+  // --- Features: filter, validations, conditional formats, drawings, sorting ---
+  // A four-number range argument (filter, sort) must hold four integers, each row in
+  // 0..kMaxRows-1 and each column in 0..kMaxCols-1; an A1 range text (validations) must parse
+  // (Range) into a non-empty range inside the same bounds; cf and image ids must not be empty.
+  // Otherwise, and for arguments of the wrong type, InvalidParameter with nothing changed.
+  //
+  // Filter ("filter", one per sheet). Sets "id", "enabled" := true, "range" := range as given and
+  // "filters" := []; other members of an earlier filter stay.
+  void CreateFilter(const std::string& id, const Json::Value& range);
+  // "enabled" := true / false when the filter's "id" is id; otherwise nothing.
+  void EnableFilter(const std::string& id);
+  void DisableFilter(const std::string& id);
+  // "filters"[col - left] := condition (the array grows with nulls) when the filter's "id" is id,
+  // it is enabled and col lies between the left and right columns of its range; otherwise nothing.
+  void SetFilter(const std::string& id, int col, const Json::Value& condition);
+
+  // Data validations ("validation", keyed by "validId"). A cell belongs to at most one validation:
+  // rangeText is first cut out of every validation, then added to validation's "validId" (an
+  // existing one keeps its members and gains the range, its relative formula references following
+  // its moved first cell; a new one is stored with "ranges" [rangeText]). validation must be an
+  // object with a non-empty string "validId".
+  void CreateValidation(const Json::Value& validation, const std::string& rangeText);
+  // Cuts rangeText out of validation validId's ranges; the validation disappears when nothing is
+  // left. Nothing when there is no such validation.
+  void RemoveValidation(const std::string& validId, const std::string& rangeText);
+
+  // Conditional formats ("cfs"). Inserts the object cf at index (at or beyond the end: appended);
+  // a negative index is invalid.
+  void CreateCf(const Json::Value& cf, int index);
+  // Removes the first object whose "cfId" is cfId (not empty); nothing when there is none.
+  void RemoveCf(const std::string& cfId);
+
+  // Drawings ("drawing"). The member, replaced by an empty array first when it is not an array.
+  Json::Value& GetDrawings();
+  // Appends {"type": "img", "id": imageId, "pos": pos} ("pos" left out when pos is null).
+  void InsertImage(const std::string& imageId, const Json::Value& pos);
+  // Removes every image with that id.
+  void RemoveImage(const std::string& imageId);
+  // "pos" := pos on the first image with that id; nothing when there is none.
+  void ResizeImage(const std::string& imageId, const Json::Value& pos);
+
+  // Sorting. order is an array of n distinct ints 0..n-1, n no larger than the range's height: row
+  // top + i moves to row top + order[i]. A range spanning every column of the sheet moves
+  // whole row objects (SortRow); any other moves only the cells of its columns (SortRange) and then
+  // drops the null cells and rows left in its rows. Sizes, hidden flags, merges and features stay.
+  void Sort(const Json::Value& order, const Json::Value& range);
+  void SortRow(const Json::Value& order, const Json::Value& range);
+  void SortRange(const Json::Value& order, const Json::Value& range);
+
+  // --- Row and column insertion and removal ---
+  // Insertions and removals check their arguments and the bounds before changing anything:
+  // index >= 0, amount >= 1, no int overflow, the counts stay within kMaxRows/kMaxCols, removed
+  // rows or columns lie inside the sheet; otherwise InvalidParameter (1006) and nothing changes.
+  // Members of the wrong type (a "cells" that is an array, a merge that is not four numbers, a
+  // range text that does not parse) are left as they are.
+  // Cost: cells are renumbered by swapping values (no cell is copied) and the per-row and
+  // per-column arrays are spliced with moves; growing the sheet at its end touches no cell.
+  // Inserts amount rows (columns) before index: cells, sizes, hidden flags, merges, filter,
+  // validations, conditional formats and their formulas follow, then the count grows. At or after
+  // the sheet's end (as EnsureRowColExists grows it) only the count grows: what the client stored
+  // beyond the end stays on its rows.
+  void CreateRow(int index, int amount);
+  void CreateColumn(int index, int amount);
+  // Removes amount rows (columns) from index, with the same parts following.
+  void RemoveRow(int index, int amount);
+  void RemoveColumn(int index, int amount);
+  // The steps of the four operations above; axis is &utils::Coord::row or &utils::Coord::col.
+  // They do not check their arguments.
+  void CreateMergeCellRowCol(utils::Axis axis, int index, int amount);
+  void RemoveMergeCellRowCol(utils::Axis axis, int index, int amount);
+  void CreateFilterRow(int index, int amount);
+  void RemoveFilterRow(int index, int amount);
+  void CreateFilterColumn(int index, int amount);
+  void RemoveFilterColumn(int index, int amount);
+  void CreateValidRowCol(utils::Axis axis, int index, int amount);
+  void RemoveValidRowCol(utils::Axis axis, int index, int amount);
+  void CreateCfRowCol(utils::Axis axis, int index, int amount);
+  void RemoveCfRowCol(utils::Axis axis, int index, int amount);
+  // Repair after rows (columns) removed earlier were inserted again at index, from the data the
+  // client saved at removal time (see snapshot/repair.h). saved is the four-number part of the
+  // filter range that lay in the removed block, counted on the axis from its first row (column).
+  // Malformed data throws InvalidParameter; changes made before the throw stay.
+  void RepairFilterRow(const std::string& filterId, const Json::Value& filters,
+                       const Json::Value& saved, int index, int amount);
+  void RepairFilterCol(const std::string& filterId, const Json::Value& filters,
+                       const Json::Value& saved, int index, int amount);
+  void RepairValidation(const Json::Value& payload, utils::Axis axis, int index);
+  void RepairMergeCell(const Json::Value& payload);
+  // Each element {"cf", "index"}: the stored rule with cf's "cfId" is removed, then cf is inserted
+  // at index.
+  void RepairConditionalFormat(const Json::Value& payload);
 
  private:
   // The member key of the content for writing: created with an empty value of `type` when absent

@@ -91,8 +91,8 @@ void Sheet::EnsureRowColExists(int row, int col) {
   CheckCol(col);
   CheckMember(L::kRowCount, Json::intValue);
   CheckMember(L::kColCount, Json::intValue);
-  if (row >= rowCount_) SetRowCount(row + 1);
-  if (col >= colCount_) SetColCount(col + 1);
+  if (row >= rowCount_) CreateRow(rowCount_, row - rowCount_ + 1);
+  if (col >= colCount_) CreateColumn(colCount_, col - colCount_ + 1);
 }
 
 void Sheet::SetValue(int row, int col, const Json::Value& value) {
