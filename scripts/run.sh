@@ -23,7 +23,8 @@ fi
 ninja -C build/plain zolt-webapi-host zoltuser zoltdrive_cli snapshot_module sheet_module >/dev/null
 
 BIN=build/plain
-mkdir -p "$ROOT_DIR"
+mkdir -p "$ROOT_DIR/tmp"
+chmod 1777 "$ROOT_DIR/tmp"  # the appliance's /tmp: lock and temporary files
 export ZOLT_ROOT=$ROOT_DIR
 if ! "$BIN/platform/account/zoltuser" --root "$ROOT_DIR" list | grep -q "\"$DEMO_USER\""; then
   "$BIN/platform/account/zoltuser" --root "$ROOT_DIR" add "$DEMO_USER" --uid "$DEMO_UID" \

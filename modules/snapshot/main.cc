@@ -107,6 +107,9 @@ namespace {
 // Runs one SnapshotHandler method and answers for whatever it throws.
 void RunHandler(ZOLT::APIRequest* req, ZOLT::APIResponse* resp,
                 void (zoltsh::webapi_handler::SnapshotHandler::*method)()) {
+  // The error stack is process-wide and a worker serves many requests: a code an earlier request
+  // left on it must not replace the code of this request's failure.
+  const unsigned long long serialBefore = ZOLTSHErrSerialGet();
   try {
     zoltsh::webapi_handler::SnapshotHandler handler(req, resp);
     (handler.*method)();
@@ -119,6 +122,11 @@ void RunHandler(ZOLT::APIRequest* req, ZOLT::APIResponse* resp,
   } catch (...) {
     ZOLTSH_LOG_ERR("error: %s", "unknown exception");
     resp->SetError(ZOLTSH_ERR_OPERATION_FAILED, Json::Value());
+  }
+  if (resp->GetError() != 0 && ZOLTSHErrSerialGet() == serialBefore) {
+    // Nothing was recorded during this request: keep its own code, add the detail.
+    resp->SetError(resp->GetError(), ZOLTSHErrMsgGet(false));
+    return;
   }
   FillErrorDetail(resp);
 }

@@ -1,28 +1,251 @@
 #include "snapshot_handler.h"
 
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <utility>
 
+#include "common/drive_param.h"
+#include "common/named_mutex.h"
+#include "common/runas.h"
+#include "common/sio_utils.h"
 #include "common/zoltsh_error.h"
 #include "common/zoltsh_log.h"
+#include "encrypt/zoltsh_encrypt.h"
 
 namespace zoltsh::webapi_handler {
+namespace {
+
+constexpr int kLockWait = 5000000;  // microseconds
+constexpr const char* kTabEvent = "tab";
+constexpr int kTabTimeout = 20;  // seconds
+
+// The document's named lock, taken or 1000 "Cannot acquire mutex". Released by the destructor on
+// every path.
+std::unique_ptr<utils::NamedMutex> LockDocument(const std::string& objectId) {
+  auto lock = std::make_unique<utils::NamedMutex>(objectId);
+  if (!lock->Acquire(kLockWait)) {
+    ZOLTSH_THROW(ZoltError, "Cannot acquire mutex", ZOLTSH_ERR_OPERATION_FAILED);
+  }
+  return lock;
+}
+
+// getTabMessage plus "title".
+sio::message::ptr TabMessage(const std::string& cmd, const std::string& objectId,
+                             const std::string& sheetId, const std::string& clientId,
+                             const std::string* title) {
+  sio::message::ptr payload = utils::getTabMessage(cmd, objectId, sheetId, clientId);
+  if (title != nullptr) payload->insert("title", *title);
+  return payload;
+}
+
+}  // namespace
 
 void SnapshotHandler::NotAvailable(const char* method) {
-  (void)m_request;
-  (void)m_response;
   ZOLTSH_LOG_ERR("method %s is not available in this build", method);
   ZOLTSH_THROW(ZoltError, std::string("method not available: ") + method,
                ZOLTSH_ERR_OPERATION_FAILED);
 }
 
+std::string SnapshotHandler::ParamString(const char* name) const {
+  const Json::Value& value = m_request->GetParamRef(name, Json::Value::nullSingleton());
+  return value.isString() ? value.asString() : std::string();
+}
+
+void SnapshotHandler::RegisterTabEvent(sio::message::ptr payload) {
+  auto arg = std::make_unique<utils::CallbackArg>();
+  arg->event = kTabEvent;
+  arg->list.push(std::move(payload));
+  arg->timeout = kTabTimeout;
+  // The host owns the argument from here on; WebAPIEmitCallback deletes it.
+  m_response->SetCallbackFunc(utils::WebAPIEmitCallback, arg.release());
+}
+
+Json::Value SnapshotHandler::GetDriveParamForIndex(const std::string& objectId) {
+  Json::Value request = GetDriveParamTmplate(m_request->GetLoginUID(), objectId);
+  request["field"] = Json::Value(Json::objectValue);
+  request["field"]["text"]["index"] = true;
+  request["field"]["metatext"] = true;
+  return request;
+}
+
+void SnapshotHandler::SaveSpreadSheetToDrive(SpreadSheet& spreadsheet,
+                                             const std::string& objectId) {
+  Json::Value request = GetDriveParamTmplate(m_request->GetLoginUID(), objectId);
+  request["commit_msg"]["listable"] = true;
+  request["commit_msg"]["editors"] = Json::Value(Json::arrayValue);
+  request["commit_msg"]["editors"].append(static_cast<Json::UInt>(m_request->GetLoginUID()));
+  spreadsheet.SaveToDrive(request, ParamString("password"));
+}
+
+void SnapshotHandler::GetSheet_v1() {
+  const std::string objectId = ParamString("object_id");
+  std::string sheetId = ParamString("sheet_id");
+
+  SpreadSheet spreadsheet;
+  spreadsheet.LoadFromDrive(GetDriveParamForIndex(objectId), ParamString("password"));
+  if (sheetId.empty()) {
+    const Json::Value& order = spreadsheet.GetOrder();
+    if (!order.isArray() || order.empty() || !order[0].isString()) {
+      ZOLTSH_THROW(SheetNotFound, "sheet not found", ZOLTSH_ERR_SHEET_NOT_FOUND);
+    }
+    sheetId = order[0].asString();
+  }
+  // Only "sh_<digits>" ids have a path, so the id is safe to put in a header line.
+  const std::string path = SpreadSheet::GetSheetPath(objectId, sheetId);
+
+  m_response->SetEnableOutput(false);
+  if (!spreadsheet.IsEncrypt()) {
+    if (!ZOLT::HTTP::FileOutputerHelper::SetFastOutputEnabled(false)) {
+      ZOLTSH_THROW(ZoltError, "", ZOLTSH_ERR_OPERATION_FAILED);
+    }
+    ZOLT::APIDownload download(m_response);
+    download.SetMimeType("application/json");
+    download.SetHeader("X-Spreadsheet-Sheet-Id", sheetId);
+    bool opened;
+    {
+      ENTERCriticalSection;
+      opened = download.Output(path);
+      LEAVECriticalSection;
+    }
+    if (!opened) {
+      ZOLTSH_THROW(SheetNotFound, "sheet not found", ZOLTSH_ERR_SHEET_NOT_FOUND);
+    }
+  } else {
+    std::fputs("Content-Type: application/json\r\n", stdout);
+    std::fputs(("X-Spreadsheet-Sheet-Id:" + sheetId + "\r\n").c_str(), stdout);
+    std::fputs("\r\n", stdout);
+    bool decrypted;
+    {
+      ENTERCriticalSection;
+      decrypted =
+          ZOLT_SH_ENCRYPT::DecryptFileFromBase64ToStream(path, spreadsheet.GetSysPass(), stdout);
+      LEAVECriticalSection;
+    }
+    std::fflush(stdout);
+    if (!decrypted) ZOLTSH_THROW(NoPassError, "no Password", ZOLTSH_ERR_PASSWORD);
+  }
+  m_response->SetSuccess(Json::Value());
+}
+
+void SnapshotHandler::CreateSheet_v1() {
+  const std::string objectId = ParamString("object_id");
+  const std::string title = ParamString("title");
+  const std::string clientId = ParamString("client_id");
+
+  std::string sheetId;
+  {
+    auto lock = LockDocument(objectId);
+    SpreadSheet spreadsheet;
+    spreadsheet.LoadFromDrive(GetDriveParamForIndex(objectId), ParamString("password"));
+    sheetId = spreadsheet.CreateSheet(title, true);
+    SaveSpreadSheetToDrive(spreadsheet, objectId);
+    lock->Release();
+  }
+  Json::Value data(Json::objectValue);
+  data["object_id"] = objectId;
+  data["sheet_id"] = sheetId;
+  m_response->SetSuccess(data);
+  RegisterTabEvent(TabMessage("add", objectId, sheetId, clientId, &title));
+}
+
+void SnapshotHandler::DupSheet_v1() {
+  const std::string objectId = ParamString("object_id");
+  const std::string sourceId = ParamString("sheet_id");
+  const std::string title = ParamString("title");
+  const std::string clientId = ParamString("client_id");
+
+  // The collaboration server writes out its pending edits first, so the copy has them; a failed
+  // flush is logged by the sender and does not stop the copy.
+  utils::TakeSnapshot(objectId);
+
+  std::string sheetId;
+  {
+    auto lock = LockDocument(objectId);
+    SpreadSheet spreadsheet;
+    Json::Value request = GetDriveParamForIndex(objectId);
+    request["field"]["text"][sourceId] = true;
+    spreadsheet.LoadFromDrive(request, ParamString("password"));
+    sheetId = spreadsheet.DupSheet(sourceId, title);
+    SaveSpreadSheetToDrive(spreadsheet, objectId);
+    lock->Release();
+  }
+  Json::Value data(Json::objectValue);
+  data["object_id"] = objectId;
+  data["sheet_id"] = sheetId;
+  m_response->SetSuccess(data);
+  RegisterTabEvent(TabMessage("add", objectId, sheetId, clientId, &title));
+}
+
+void SnapshotHandler::UpdateSheet_v1() {
+  const std::string objectId = ParamString("object_id");
+  const std::string sheetId = ParamString("sheet_id");
+  const auto titleParam = m_request->GetAndCheckString("title", ZOLT::API_PARAM_OPTIONAL);
+  const bool hasTitle = titleParam.IsSet() && !titleParam.IsInvalid();
+  const std::string title = titleParam.Get();
+  const std::string clientId = ParamString("client_id");
+
+  {
+    auto lock = LockDocument(objectId);
+    SpreadSheet spreadsheet;
+    spreadsheet.LoadFromDrive(GetDriveParamForIndex(objectId), ParamString("password"));
+    if (hasTitle) spreadsheet.SetSheetTitle(sheetId, title);
+    SaveSpreadSheetToDrive(spreadsheet, objectId);
+    lock->Release();
+  }
+  m_response->SetSuccess(Json::Value());
+  if (hasTitle) RegisterTabEvent(TabMessage("rename", objectId, sheetId, clientId, &title));
+}
+
+void SnapshotHandler::DeleteSheet_v1() {
+  const std::string objectId = ParamString("object_id");
+  const std::string sheetId = ParamString("sheet_id");
+  const std::string clientId = ParamString("client_id");
+
+  {
+    auto lock = LockDocument(objectId);
+    SpreadSheet spreadsheet;
+    spreadsheet.LoadFromDrive(GetDriveParamForIndex(objectId), ParamString("password"));
+    spreadsheet.DeleteSheet(sheetId);
+    SaveSpreadSheetToDrive(spreadsheet, objectId);
+    lock->Release();
+  }
+  m_response->SetSuccess(Json::Value());
+  RegisterTabEvent(TabMessage("remove", objectId, sheetId, clientId, nullptr));
+}
+
+void SnapshotHandler::RecoverSheet_v1() {
+  const std::string objectId = ParamString("object_id");
+  const std::string sheetId = ParamString("sheet_id");
+  const std::string clientId = ParamString("client_id");
+  const Json::Value& posParam = m_request->GetParamRef("pos", Json::Value::nullSingleton());
+  // A negative position is refused rather than wrapped to a huge unsigned one.
+  if (posParam.isInt() && posParam.asInt() < 0) {
+    ZOLTSH_THROW(InvalidParameter, "invalid parameter", ZOLTSH_ERR_USER_INPUT);
+  }
+  const unsigned pos = posParam.isIntegral() ? posParam.asUInt() : 0;
+
+  std::string title;
+  {
+    auto lock = LockDocument(objectId);
+    SpreadSheet spreadsheet;
+    spreadsheet.LoadFromDrive(GetDriveParamForIndex(objectId), ParamString("password"));
+    spreadsheet.RecoverSheet(sheetId, pos);
+    title = spreadsheet.GetSheetTitle(sheetId);
+    SaveSpreadSheetToDrive(spreadsheet, objectId);
+    lock->Release();
+  }
+  Json::Value data(Json::objectValue);
+  data["sheet_id"] = sheetId;
+  data["title"] = title;
+  m_response->SetSuccess(data);
+  sio::message::ptr payload = TabMessage("add", objectId, sheetId, clientId, &title);
+  payload->insert("pos", sio::int_message::create(static_cast<int64_t>(pos)));
+  RegisterTabEvent(std::move(payload));
+}
+
 void SnapshotHandler::Create_v1() { NotAvailable("ZOLT.Tabvale.Snapshot create"); }
 void SnapshotHandler::UpdateIndex_v1() { NotAvailable("ZOLT.Tabvale.Snapshot update"); }
-void SnapshotHandler::GetSheet_v1() { NotAvailable("ZOLT.Tabvale.Snapshot.Sheet get"); }
-void SnapshotHandler::CreateSheet_v1() { NotAvailable("ZOLT.Tabvale.Snapshot.Sheet create"); }
-void SnapshotHandler::DeleteSheet_v1() { NotAvailable("ZOLT.Tabvale.Snapshot.Sheet delete"); }
-void SnapshotHandler::UpdateSheet_v1() { NotAvailable("ZOLT.Tabvale.Snapshot.Sheet update"); }
-void SnapshotHandler::DupSheet_v1() { NotAvailable("ZOLT.Tabvale.Snapshot.Sheet dup"); }
-void SnapshotHandler::RecoverSheet_v1() { NotAvailable("ZOLT.Tabvale.Snapshot.Sheet recover"); }
 void SnapshotHandler::GetHistory_v1() { NotAvailable("ZOLT.Tabvale.Snapshot.History get"); }
 void SnapshotHandler::ListEditor_v1() { NotAvailable("ZOLT.Tabvale.Snapshot.Editor list"); }
 

@@ -4,8 +4,22 @@
 // Each method reads its parameters from the request, works on one spreadsheet named by its Drive
 // object id, and either answers through the response or throws a zoltsh::ZoltError subclass, which
 // the exported handler turns into an error answer.
+//
+// Methods that change a document's list of sheets hold the document's NamedMutex (named by the
+// object id) from before the load until after the save, so concurrent requests in any worker
+// process change the index one after the other. After answering they register a "tab"
+// notification for the collaboration server as a response callback; it is sent after the answer
+// went out, and a failed send never changes that answer.
+//
+// Threads: the host's request thread only.
 #pragma once
 
+#include <json/value.h>
+
+#include <string>
+
+#include "sio/sio_message.h"
+#include "snapshot/spreadsheet.h"
 #include "webapi/webapi.h"
 
 namespace zoltsh::webapi_handler {
@@ -27,9 +41,21 @@ class __attribute__((visibility("default"))) SnapshotHandler {
   void GetHistory_v1();
   void ListEditor_v1();
 
+  // The Drive request that loads the index and the metatext of objectId, and no sheet, as the
+  // login user.
+  Json::Value GetDriveParamForIndex(const std::string& objectId);
+  // Saves the index and the loaded sheets of `spreadsheet` as a new version of objectId whose
+  // commit message is {"listable": true, "editors": [login uid]}. Throws as SaveToDrive.
+  void SaveSpreadSheetToDrive(SpreadSheet& spreadsheet, const std::string& objectId);
+
  private:
   // Throws for a method whose work is not part of this build: an error answer, never a success.
   [[noreturn]] void NotAvailable(const char* method);
+
+  // Text parameter `name`, "" when absent.
+  std::string ParamString(const char* name) const;
+  // Registers the "tab" event with [payload] (timeout 20 s), sent after the answer.
+  void RegisterTabEvent(sio::message::ptr payload);
 
   ZOLT::APIRequest* m_request;
   ZOLT::APIResponse* m_response;

@@ -80,6 +80,43 @@ class ZOLTSH_API SpreadSheet {
   void fromDriveText(Json::Value& text, const std::string& sysPass);
   void toDriveText(Json::Value& text, const std::string& sysPass);
 
+  // ---- Sheet management (spreadsheet_sheets.cc) -------------------------------------------
+  // Changes of the list of sheets in the index. Sheet ids are "sh_<n>" with n taken from
+  // "maxIndex", never reused; an entry is {"deleted": bool, "title": text}. Deleting only hides a
+  // sheet (its entry and stored content stay) so it can be recovered. Titles are unique among
+  // the visible sheets; the empty title is always allowed. Every failure throws before anything
+  // changes (NextSheetId excepted: a number it hands out stays used).
+
+  // Consumes the next sheet number: "sh_" + (maxIndex + 1).
+  std::string NextSheetId();
+  // False when a visible sheet already has this title; the empty title is always valid.
+  bool IsValidSheetTitle(const std::string& title) const;
+  // Appends a new visible sheet; with initialize, also an empty, initialised loaded content.
+  // InvalidParameter (1006, "sheet title is duplicated").
+  std::string CreateSheet(const std::string& title, bool initialize);
+  // A new sheet (last in the order) that takes over the loaded content of sourceId; the source
+  // leaves the loaded sheets, so a save writes the copy and leaves the stored source alone.
+  // InvalidParameter (1006) for a duplicated title, SheetNotFound (1032) when the source is not
+  // visible or not loaded.
+  std::string DupSheet(const std::string& sourceId, const std::string& title);
+  // Hides a visible sheet. SheetNotFound (1032); InvalidParameter (1006, "Can't delete sheet from
+  // spreadsheet which contains only one.") for the last visible sheet.
+  void DeleteSheet(const std::string& id);
+  // Makes a deleted sheet visible again at `position` of the order (the end when beyond it); a
+  // title taken meanwhile gets "_conflict_<seconds since the epoch>" appended. SheetNotFound
+  // (1032) for an unknown id, InvalidParameter (1006, "invalid parameter") for a visible one.
+  void RecoverSheet(const std::string& id, unsigned position);
+  // SheetNotFound (1032); InvalidParameter (1006) when a visible sheet (this one included) has
+  // the title.
+  void SetSheetTitle(const std::string& id, const std::string& title);
+  // SheetNotFound (1032) unless the sheet is visible.
+  std::string GetSheetTitle(const std::string& id) const;
+  // The store's file of text field sheetId of objectId (read as root); deleted sheets that are
+  // still stored have one. SheetNotFound (1032) when the store has no such field or sheetId is
+  // not of the form "sh_<digits>".
+  static std::string GetSheetPath(const std::string& objectId, const std::string& sheetId);
+  // ---- end of sheet management ------------------------------------------------------------
+
   Json::Value index;
   std::unordered_map<std::string, Json::Value> sheets;
   bool encrypt = false;

@@ -155,12 +155,26 @@ TEST_F(SnapshotFrame, FailingMethodAnswersWithCodeAndDriveDetail) {
   EXPECT_EQ(resp.GetError(), 1000);
   EXPECT_EQ(Json::toString(resp.GetErrorDetail()), R"({"zoltdrive":1007})");
 
-  // A positive code on the error stack replaces the method's own.
+  // A code an earlier request of the same worker left on the error stack is not this request's:
+  // the method's own code stands.
   ZOLTSHErrSetEx(1016, "test", 2, "drive read failed earlier");
+  ZOLT::APIRequest editors =
+      Request("ZOLT.Tabvale.Snapshot.Editor", "list", R"({"object_id":"d"})");
   ZOLT::APIResponse resp2;
-  Handler("ZOLT.Tabvale.Snapshot.Sheet", "get")(&req, &resp2);
-  EXPECT_EQ(resp2.GetError(), 1016);
+  Handler("ZOLT.Tabvale.Snapshot.Editor", "list")(&editors, &resp2);
+  EXPECT_EQ(resp2.GetError(), 1000);
+  EXPECT_EQ(Json::toString(resp2.GetErrorDetail()), R"({"zoltdrive":1007})");
   ZOLTDriveErrCodeSet(0);
+}
+
+TEST_F(SnapshotFrame, FillErrorDetailTakesAPositiveCodeFromTheStack) {
+  auto fill = Symbol<void (*)(ZOLT::APIResponse*)>("_Z15FillErrorDetailPN4ZOLT11APIResponseE");
+  ZOLTSHErrSetEx(1016, "test", 4, "drive read failed");
+  ZOLT::APIResponse resp;
+  resp.SetError(1000);
+  fill(&resp);
+  EXPECT_EQ(resp.GetError(), 1016);
+  EXPECT_TRUE(resp.GetErrorDetail().isMember("zoltdrive"));
 }
 
 TEST_F(SnapshotFrame, FillErrorDetailLeavesSuccessAlone) {
