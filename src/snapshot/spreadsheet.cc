@@ -150,9 +150,17 @@ void SpreadSheet::LoadAllFromDrive(unsigned requester, const std::string& object
 
 void SpreadSheet::SaveToDrive(const Json::Value& request, const std::string& /*password*/) {
   Json::Value copy = request;
-  toDriveText(copy["text"], sysPass);
+  Json::Value& text = copy["text"];
+  toDriveText(text, sysPass);
   ZOLT_DRIVE_OBJECT object;
-  if (!object.Set(copy)) {
+  const bool saved = object.Set(copy);
+  // A plain save lent the index and the sheets to the request; take them back, so a failed write
+  // loses nothing and the content is freed with this object rather than inside the save.
+  if (sysPass.empty()) {
+    index.swap(text["index"]);
+    for (auto& [id, content] : sheets) content.swap(text[id]);
+  }
+  if (!saved) {
     ZOLTSH_LOG_ERR("Failed to set zoltdrive: %s", Json::toString(request).c_str());
     ZOLTSH_THROW(ZoltDriveSetError, "set zoltdrive error", ZOLTSH_ERR_DRIVE_SET);
   }

@@ -15,7 +15,7 @@
 // Ownership and lifetime: a SpreadSheet lives on the stack of one operation, owns its index and
 // sheets, and is never copied. Content moves between it and the Drive object by swapping JSON
 // values; a save writes only the index and the loaded sheets, so sheets that were not loaded keep
-// their stored content. In plain mode a save empties the object: save once, at the end.
+// their stored content. A save leaves the object as it was, also when the write fails.
 //
 // Failures throw zoltsh::ZoltError subclasses (1016 read, 1015 write, 1033 password, 1031 no index,
 // 1032 sheet not found, 1006 bad order); the object is not used again after one.

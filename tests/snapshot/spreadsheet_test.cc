@@ -188,6 +188,22 @@ TEST_F(SpreadSheetStore, LoadsOnlySelectedSheetsAndSavesOnlyThose) {
   EXPECT_EQ(Json::toString(object.get_ref_commit_msg()), R"({"editors":[1001],"listable":true})");
 }
 
+TEST_F(SpreadSheetStore, FailedSaveKeepsTheDocumentInMemoryAndStored) {
+  Create("doc", PlainText());
+  SpreadSheet doc;
+  doc.LoadFromDrive(Request("doc", {"sh_1"}), "");
+  doc.sheets["sh_1"]["cells"]["0"]["0"]["v"] = "unsaved";
+  Json::Value anonymous = SaveRequest("doc", 1001);
+  anonymous["requester"] = 4294967295u;  // may not write
+  EXPECT_EQ(CodeOf([&] { doc.SaveToDrive(anonymous, ""); }), 1015);
+  EXPECT_EQ(VersionCount("doc"), 1);
+  EXPECT_EQ(doc.sheets["sh_1"]["cells"]["0"]["0"]["v"], "unsaved");
+  EXPECT_EQ(Json::toString(doc.GetOrder()), R"(["sh_2","sh_1"])");
+  // The document is whole, so the same object can be saved by someone who may.
+  doc.SaveToDrive(SaveRequest("doc", 1001), "");
+  EXPECT_EQ(VersionCount("doc"), 2);
+}
+
 TEST_F(SpreadSheetStore, PastVersionLoads) {
   Create("doc", PlainText());
   SpreadSheet doc;
