@@ -1,5 +1,6 @@
 #include "common/json_utils.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -79,19 +80,46 @@ void InsertToJsonArray(Json::Value& array, const Json::Value& item, unsigned ind
 
 void SpliceJsonArray(Json::Value& array, unsigned start, unsigned deleteCount,
                      const Json::Value& items) {
-  Json::Value result(Json::arrayValue);
-  const unsigned size = array.isArray() ? array.size() : 0;
+  if (&items == &array) {  // splicing an array into itself: work from a copy of the items
+    const Json::Value copy = items;
+    SpliceJsonArray(array, start, deleteCount, copy);
+    return;
+  }
+  if (!array.isArray()) array = Json::Value(Json::arrayValue);
+  // A JsonCpp array is a map from index to value, so rebuilding it costs an allocation per
+  // element. The elements after the cut are moved instead, by swapping values along the array's
+  // own iterators, and only the change in length allocates or frees.
+  const unsigned size = array.size();
   if (start > size) start = size;
-  unsigned i = 0;
-  for (; i < start; ++i) result.append(std::move(array[i]));
-  if (items.isArray()) {
-    for (const Json::Value& item : items) result.append(item);
+  const unsigned cut = static_cast<unsigned>(
+      std::min<unsigned long long>(deleteCount, static_cast<unsigned long long>(size) - start));
+  const unsigned count = items.isArray() ? items.size() : 0;
+  const unsigned tail = size - start - cut;  // elements that move
+  if (count > cut && tail > 0) {
+    const unsigned grow = count - cut;
+    array.resize(size + grow);
+    auto dst = array.end();
+    --dst;
+    auto src = dst;
+    for (unsigned i = 0; i < grow; ++i) --src;
+    for (unsigned i = 0; i < tail; ++i) {
+      src->swap(*dst);
+      if (i + 1 < tail) {
+        --src;
+        --dst;
+      }
+    }
+  } else if (count > cut) {
+    array.resize(size + count - cut);
+  } else if (cut > count) {
+    auto dst = array.begin();
+    for (unsigned i = 0; i < start + count; ++i) ++dst;
+    auto src = dst;
+    for (unsigned i = 0; i < cut - count; ++i) ++src;
+    for (unsigned i = 0; i < tail; ++i, ++src, ++dst) dst->swap(*src);
+    array.resize(size - (cut - count));
   }
-  unsigned long long rest = static_cast<unsigned long long>(start) + deleteCount;
-  for (unsigned long long j = rest; j < size; ++j) {
-    result.append(std::move(array[static_cast<Json::ArrayIndex>(j)]));
-  }
-  array.swap(result);
+  for (unsigned i = 0; i < count; ++i) array[start + i] = items[i];
 }
 
 Json::Value RangeToJsonArray(Range& range) {

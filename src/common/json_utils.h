@@ -61,7 +61,8 @@ ZOLTSH_API void InsertToJsonArray(Json::Value& array, const Json::Value& item, u
 
 // array := array[0, start) + items (when a non-null array) + array[start + deleteCount, end);
 // start is clamped to the size. A null array counts as empty, as does any other non-array value,
-// which is replaced. Elements of array are moved, not copied.
+// which is replaced. Elements of array are moved in place, not copied; the cost is one allocation
+// per element added or removed, not per element of the array.
 ZOLTSH_API void SpliceJsonArray(Json::Value& array, unsigned start, unsigned deleteCount,
                                 const Json::Value& items);
 

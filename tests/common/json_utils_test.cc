@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
+#include <vector>
 
 #include "json/json_text.h"
 #include "support/log_capture.h"
@@ -45,6 +47,39 @@ TEST(SpliceJsonArray, Table) {
     SpliceJsonArray(array, c.start, c.deleteCount, J(c.items));
     EXPECT_EQ(Json::toString(array), c.expected);
   }
+}
+
+// The splice against a plain vector model, over every start and count of small arrays.
+TEST(SpliceJsonArray, MatchesAVectorModel) {
+  for (unsigned size = 0; size <= 5; ++size) {
+    for (unsigned start = 0; start <= size + 1; ++start) {
+      for (unsigned cut = 0; cut <= size + 1; ++cut) {
+        for (unsigned count = 0; count <= 3; ++count) {
+          Json::Value array(Json::arrayValue), items(Json::arrayValue);
+          std::vector<int> model;
+          for (unsigned i = 0; i < size; ++i) {
+            array.append(static_cast<int>(i));
+            model.push_back(static_cast<int>(i));
+          }
+          for (unsigned i = 0; i < count; ++i) items.append(100 + static_cast<int>(i));
+          const size_t from = std::min<size_t>(start, model.size());
+          const size_t to = std::min<size_t>(from + cut, model.size());
+          model.erase(model.begin() + from, model.begin() + to);
+          for (unsigned i = 0; i < count; ++i) model.insert(model.begin() + from + i, 100 + i);
+          SpliceJsonArray(array, start, cut, items);
+          Json::Value expected(Json::arrayValue);
+          for (int v : model) expected.append(v);
+          ASSERT_EQ(array, expected) << size << " " << start << " " << cut << " " << count;
+        }
+      }
+    }
+  }
+}
+
+TEST(SpliceJsonArray, IntoItself) {
+  Json::Value array = J("[1,2,3]");
+  SpliceJsonArray(array, 1, 1, array);
+  EXPECT_EQ(Json::toString(array), "[1,1,2,3,3]");
 }
 
 TEST(InsertToJsonArray, PlacesItemAtIndexOrEnd) {

@@ -477,6 +477,8 @@ void ExpectConsistent(const Json::Value& s, const std::string& step) {
   }
 }
 
+// Inserts, removals, merges, growing writes, and filter, validation and conditional-format changes,
+// with the sheet invariant checked after every step.
 TEST_F(SheetRowColTest, RandomSequencesKeepTheSheetConsistent) {
   for (unsigned seed = 1; seed <= 60; ++seed) {
     RandomSheet rnd(seed);
@@ -486,7 +488,7 @@ TEST_F(SheetRowColTest, RandomSequencesKeepTheSheetConsistent) {
     for (int step = 0; step < 80 && !::testing::Test::HasFailure(); ++step) {
       const int rows = sheet.GetRowCount(), cols = sheet.GetColCount();
       std::string what;
-      switch (rnd.Pick(0, 6)) {
+      switch (rnd.Pick(0, 12)) {
         case 0:
           what = "insert rows";
           sheet.CreateRow(rnd.Pick(0, rows), rnd.Pick(1, 3));
@@ -521,6 +523,47 @@ TEST_F(SheetRowColTest, RandomSequencesKeepTheSheetConsistent) {
         case 5:
           what = "write that grows";
           sheet.SetValue(rows + rnd.Pick(0, 1), rnd.Pick(0, cols), "g");
+          break;
+        case 6: {
+          what = "new filter";
+          Range r = rnd.Block(rows, cols, 5);
+          sheet.CreateFilter("flt" + std::to_string(step), zoltsh::utils::RangeToJsonArray(r));
+          break;
+        }
+        case 7:
+          what = "filter condition";
+          if (s["filter"].isMember("id")) {
+            sheet.SetFilter(s["filter"]["id"].asString(), rnd.Pick(0, cols - 1), "c");
+          }
+          break;
+        case 8: {
+          what = "new validation";
+          const Range r = rnd.Block(rows, cols, 3);
+          Json::Value v(Json::objectValue);
+          v["validId"] = "v" + std::to_string(rnd.Pick(0, 4));
+          v["type"] = "whole";
+          v["f1"] = Range(r.start.row, r.start.col, r.start.row, r.start.col).toString() + ">0";
+          sheet.CreateValidation(v, r.toString());
+          break;
+        }
+        case 9:
+          what = "validation cut";
+          sheet.RemoveValidation("v" + std::to_string(rnd.Pick(0, 4)),
+                                 rnd.Block(rows, cols, 4).toString());
+          break;
+        case 10: {
+          what = "new conditional format";
+          const Range r = rnd.Block(rows, cols, 3);
+          Json::Value cf(Json::objectValue);
+          cf["cfId"] = "cf" + std::to_string(step);
+          cf["ranges"].append(r.toString());
+          cf["f1"] = Range(r.start.row, r.start.col, r.start.row, r.start.col).toString() + "<>1";
+          sheet.CreateCf(cf, rnd.Pick(0, 3));
+          break;
+        }
+        case 11:
+          what = "conditional format removed";
+          sheet.RemoveCf("cf" + std::to_string(rnd.Pick(0, 1)));
           break;
         default:
           what = "refused removal";
