@@ -31,12 +31,12 @@ using utils::ShiftArg;
 
 namespace {
 
-constexpr char kRanges[] = "ranges";
-constexpr char kRange[] = "range";
-constexpr char kFilters[] = "filters";
-constexpr char kDir[] = "dir";
-constexpr char kRepairList[] = "repairList";
-constexpr char kRefError[] = "#REF!";
+using sheet_layout::kDir;
+using sheet_layout::kFilters;
+using sheet_layout::kRange;
+using sheet_layout::kRanges;
+using sheet_layout::kRefError;
+using sheet_layout::kRepairList;
 
 [[noreturn]] void ThrowInvalid(int line) {
   throw InvalidParameter(line, ZOLTSH_FILE, "invalid parameter", ZOLTSH_ERR_USER_INPUT);

@@ -12,7 +12,7 @@ namespace L = sheet_layout;
 
 namespace {
 
-constexpr char kCfId[] = "cfId";
+using sheet_layout::kCfId;
 
 [[noreturn]] void ThrowInvalid(int line) {
   throw InvalidParameter(line, ZOLTSH_FILE, "invalid parameter", ZOLTSH_ERR_USER_INPUT);

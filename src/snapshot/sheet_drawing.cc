@@ -14,9 +14,9 @@ namespace L = sheet_layout;
 
 namespace {
 
-constexpr char kType[] = "type";
+using sheet_layout::kType;
 constexpr char kImg[] = "img";
-constexpr char kId[] = "id";
+using sheet_layout::kId;
 constexpr char kPos[] = "pos";
 
 [[noreturn]] void ThrowInvalid(int line) {

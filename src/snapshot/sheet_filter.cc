@@ -13,10 +13,10 @@ namespace L = sheet_layout;
 
 namespace {
 
-constexpr char kId[] = "id";
-constexpr char kEnabled[] = "enabled";
-constexpr char kRange[] = "range";
-constexpr char kFilters[] = "filters";
+using sheet_layout::kEnabled;
+using sheet_layout::kFilters;
+using sheet_layout::kId;
+using sheet_layout::kRange;
 
 [[noreturn]] void ThrowInvalid(int line) {
   throw InvalidParameter(line, ZOLTSH_FILE, "invalid parameter", ZOLTSH_ERR_USER_INPUT);

@@ -53,6 +53,23 @@ inline constexpr char kStyle[] = "s";
 inline constexpr char kBorder[] = "b";
 inline constexpr char kComment[] = "c";
 
+// Members of the features: the filter ("id", "enabled", "range", "filters"), validations
+// ("validId", "type", "ranges", "f1"/"f2"), conditional formats ("cfId", "ranges") and the repair
+// data of an undone removal ("dir", "repairList").
+inline constexpr char kId[] = "id";
+inline constexpr char kEnabled[] = "enabled";
+inline constexpr char kRange[] = "range";
+inline constexpr char kFilters[] = "filters";
+inline constexpr char kValidId[] = "validId";
+inline constexpr char kType[] = "type";
+inline constexpr char kList[] = "list";
+inline constexpr char kRanges[] = "ranges";
+inline constexpr char kCfId[] = "cfId";
+inline constexpr char kDir[] = "dir";
+inline constexpr char kRepairList[] = "repairList";
+// The formula text of a reference whose cells were all removed.
+inline constexpr char kRefError[] = "#REF!";
+
 inline constexpr int kDefaultRowCount = 100;
 inline constexpr int kDefaultColCount = 30;
 

@@ -36,10 +36,10 @@ using utils::ShiftArg;
 
 namespace {
 
-constexpr char kRanges[] = "ranges";
-constexpr char kRange[] = "range";
-constexpr char kFilters[] = "filters";
-constexpr char kRefError[] = "#REF!";
+using sheet_layout::kFilters;
+using sheet_layout::kRange;
+using sheet_layout::kRanges;
+using sheet_layout::kRefError;
 
 bool IsMergeEntry(const Json::Value& entry) {
   if (!entry.isArray() || entry.size() != 4) return false;

@@ -24,10 +24,10 @@ using utils::Range;
 
 namespace {
 
-constexpr char kValidId[] = "validId";
-constexpr char kType[] = "type";
-constexpr char kRanges[] = "ranges";
-constexpr char kList[] = "list";
+using sheet_layout::kList;
+using sheet_layout::kRanges;
+using sheet_layout::kType;
+using sheet_layout::kValidId;
 
 [[noreturn]] void ThrowInvalid(int line) {
   throw InvalidParameter(line, ZOLTSH_FILE, "invalid parameter", ZOLTSH_ERR_USER_INPUT);
