@@ -31,6 +31,21 @@ if ! "$BIN/platform/account/zoltuser" --root "$ROOT_DIR" list | grep -q "\"$DEMO
     --password "$DEMO_PASSWORD"
 fi
 
+# A demo spreadsheet owned by the demo user: one sheet "Sheet1" (sh_1).
+DRIVE="$BIN/platform/drive/zoltdrive --root $ROOT_DIR"
+DEMO_DOC=${DEMO_DOC:-demo-budget}
+if ! $DRIVE show --ns Tabvale --id "$DEMO_DOC" --no-text >/dev/null 2>&1; then
+  DOC_TEXT=$(mktemp)
+  cat >"$DOC_TEXT" <<'JSON'
+{"index": {"maxIndex": 1, "order": ["sh_1"], "editors": [], "schemaVersion": 1,
+           "sheets": {"sh_1": {"deleted": false, "title": "Sheet1"}}},
+ "sh_1": {"rowCount": 100, "colCount": 30, "cells": {}},
+ "title": "Demo budget"}
+JSON
+  $DRIVE create --ns Tabvale --id "$DEMO_DOC" --owner "$DEMO_UID" --text "$DOC_TEXT" >/dev/null
+  rm -f "$DOC_TEXT"
+fi
+
 LOG=$ROOT_DIR/host.log
 "$BIN/platform/host/zolt-webapi-host" --root "$ROOT_DIR" --port "$PORT" --workers "$WORKERS" \
   --module "$BIN/modules/ZOLT.Tabvale.Snapshot.so" --module "$BIN/modules/ZOLT.Tabvale.Sheet.so" \
@@ -55,9 +70,12 @@ Log in as the demo user:
   SID=\$(curl -s $URL/webapi/auth -d '{"account":"$DEMO_USER","passwd":"$DEMO_PASSWORD"}' \\
         | sed -n 's/.*"sid":"\\([^"]*\\)".*/\\1/p')
 
-Call the snapshot service (this one lacks "object_id" and answers error 120):
+Persist an edit of the demo spreadsheet "$DEMO_DOC" (A1 := "Rent", B1 := 950, as user $DEMO_UID)
+and read the sheet back:
   curl -s $URL/webapi/entry -H "X-Zolt-Sid: \$SID" \\
-       -d '{"api":"ZOLT.Tabvale.Snapshot","version":1,"method":"create","params":{}}'
+       -d '{"api":"ZOLT.Tabvale.Snapshot","version":1,"method":"create","params":{"object_id":"$DEMO_DOC","commands":[{"cmd":"value","id":"sh_1","uid":$DEMO_UID,"changes":[[0,0,"Rent"],[0,1,950]]}]}}'
+  curl -s $URL/webapi/entry -H "X-Zolt-Sid: \$SID" \\
+       -d '{"api":"ZOLT.Tabvale.Snapshot.Sheet","version":1,"method":"get","params":{"object_id":"$DEMO_DOC"}}'
 
 Host log: $LOG. Stop with Ctrl-C.
 TXT

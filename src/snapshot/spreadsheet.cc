@@ -1,5 +1,7 @@
 #include "snapshot/spreadsheet.h"
 
+#include <string>
+#include <unordered_set>
 #include <utility>
 
 #include "common/runas.h"
@@ -47,8 +49,20 @@ const Json::Value& SpreadSheet::GetOrder() const { return index["order"]; }
 const Json::Value& SpreadSheet::GetEditors() const { return index["editors"]; }
 
 void SpreadSheet::SetOrder(const Json::Value& order) {
-  if (order.size() != index["order"].size()) {
+  const Json::Value& current = index["order"];
+  if (!order.isArray() || order.size() != current.size()) {
     ZOLTSH_THROW(InvalidParameter, "jOrder size not consistent", ZOLTSH_ERR_USER_INPUT);
+  }
+  // The new order must list the same sheets: an unknown or repeated id would drop a visible sheet
+  // from the tabs while it is not deleted, out of reach of every sheet operation.
+  std::unordered_multiset<std::string> left;
+  for (const Json::Value& id : current) left.insert(id.isString() ? id.asString() : std::string());
+  for (const Json::Value& id : order) {
+    auto it = id.isString() ? left.find(id.asString()) : left.end();
+    if (it == left.end()) {
+      ZOLTSH_THROW(InvalidParameter, "invalid parameter", ZOLTSH_ERR_USER_INPUT);
+    }
+    left.erase(it);
   }
   index["order"] = order;
 }

@@ -45,7 +45,9 @@ class ZOLTSH_API SpreadSheet {
 
   const Json::Value& GetOrder() const;
   const Json::Value& GetEditors() const;
-  // Throws InvalidParameter (1006, "jOrder size not consistent") when the count differs.
+  // Replaces the order of the visible sheets. Throws InvalidParameter (1006) and changes nothing
+  // when the count differs ("jOrder size not consistent") or the ids are not those of the current
+  // order ("invalid parameter").
   void SetOrder(const Json::Value& order);
   template <typename It>
   void SetEditors(It first, It last) {

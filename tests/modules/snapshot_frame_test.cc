@@ -148,9 +148,10 @@ TEST_F(SnapshotFrame, FailingMethodAnswersWithCodeAndDriveDetail) {
   // Methods not in this build fail with 1000; the detail carries the Drive store's code.
   ZOLTSHErrSetEx(-1, "test", 1, "no positive code on the stack");
   ZOLTDriveErrCodeSet(1007);
-  ZOLT::APIRequest req = Request("ZOLT.Tabvale.Snapshot", "create", R"({"object_id":"d"})");
+  ZOLT::APIRequest req =
+      Request("ZOLT.Tabvale.Snapshot.History", "get", R"({"object_id":"d","ver":"1"})");
   ZOLT::APIResponse resp;
-  Handler("ZOLT.Tabvale.Snapshot", "create")(&req, &resp);
+  Handler("ZOLT.Tabvale.Snapshot.History", "get")(&req, &resp);
   EXPECT_FALSE(resp.HasSuccess());
   EXPECT_EQ(resp.GetError(), 1000);
   EXPECT_EQ(Json::toString(resp.GetErrorDetail()), R"({"zoltdrive":1007})");

@@ -137,8 +137,14 @@ TEST(SpreadSheet, OrderEditorsAndSheetEntries) {
 
   doc.SetOrder(J(R"(["sh_1","sh_2"])"));
   EXPECT_EQ(Json::toString(doc.GetOrder()), R"(["sh_1","sh_2"])");
-  EXPECT_EQ(CodeOf([&] { doc.SetOrder(J(R"(["sh_1","sh_2","sh_3"])")); }), 1006);
-  EXPECT_EQ(Json::toString(doc.GetOrder()), R"(["sh_1","sh_2"])");
+  doc.SetOrder(J(R"(["sh_2","sh_1"])"));
+  EXPECT_EQ(Json::toString(doc.GetOrder()), R"(["sh_2","sh_1"])");
+  // Wrong counts, and orders of the right length that would hide a visible sheet.
+  for (const char* bad : {R"(["sh_1","sh_2","sh_3"])", R"(["sh_1","sh_1"])", R"(["sh_1","sh_3"])",
+                          R"(["sh_1",2])", R"({"a":"sh_1","b":"sh_2"})"}) {
+    EXPECT_EQ(CodeOf([&] { doc.SetOrder(J(bad)); }), 1006) << bad;
+    EXPECT_EQ(Json::toString(doc.GetOrder()), R"(["sh_2","sh_1"])") << bad;
+  }
 
   std::set<unsigned> editors = {1026, 7, 1001};
   doc.SetEditors(editors.begin(), editors.end());
