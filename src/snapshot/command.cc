@@ -162,9 +162,10 @@ void ApplyComments(Sheet& sheet, const Json::Value& changes, uint32_t defaultEdi
       continue;
     }
     uint32_t editor = defaultEditor;
-    const bool shaped = (payload.size() == 2 || payload.size() == 3) && payload[0].isString() &&
-                        payload[1].isIntegral() && payload[1].isUInt64() &&
-                        (payload.size() == 2 || ToUid(payload[2], editor));
+    const bool shaped =
+        (payload.size() == 2 || payload.size() == 3) && payload[0].isString() &&
+        payload[1].isIntegral() && payload[1].isUInt64() &&
+        (payload.size() == 2 || (payload[2].isNumeric() && ToUid(payload[2], editor)));
     if (!shaped) {
       ZOLTSH_LOG_ERR("Wrong value format: %s", Text(payload).c_str());
       continue;

@@ -44,8 +44,10 @@
 //
 // Failure. A command whose members fail the checks throws zoltsh::InvalidParameter (1006, "invalid
 // parameter") before the sheet is touched; the sheet's own checks (bounds, argument shapes) throw
-// the same way. Inside a change list a single malformed change is skipped (some with an error log
-// line) and the loop goes on; earlier changes stay. Insert data is checked after the rows or
+// the same way. Inside a change list a single malformed change (not [row, col, payload], a cell
+// outside the sheet bounds, a payload of the wrong kind) is skipped, most with an error log line,
+// and the loop goes on; "meta" values go to the sheet unchecked, so one it refuses ends the
+// command with the earlier changes kept. Insert data is checked after the rows or
 // columns were created: invalid insert data throws and leaves them, and the parts applied before.
 //
 // Threads: as zoltsh::Sheet.

@@ -140,6 +140,10 @@ void Sheet::SetArrayElement(const char* key, int index, Json::Value&& value) {
     Json::Value* array = L::Find(*content_, key);
     if (array == nullptr || !array->isArray() || at >= array->size()) return;
     (*array)[at] = Json::Value();
+    // The array stays only as long as its last set element.
+    Json::ArrayIndex size = array->size();
+    while (size > 0 && (*array)[size - 1].isNull()) --size;
+    if (size < array->size()) array->resize(size);
     return;
   }
   Json::Value& array = MutableMember(key, Json::arrayValue);

@@ -63,7 +63,8 @@ class ZOLTSH_API Sheet {
   const Json::Value& GetHiddenCols() const;
   const Json::Value& GetMergeCells() const;
   // "rowHeights"[row] := value when it is an integer, else null (the default height). Clearing an
-  // element beyond the array's end leaves the array as it is.
+  // element beyond the array's end leaves the array as it is; clearing its last element drops the
+  // nulls at its end.
   void SetRowHeight(int row, const Json::Value& value);
   void SetColWidth(int col, const Json::Value& value);
   // "hiddenRows"[row] := true, or null when hidden is false.
@@ -223,7 +224,7 @@ class ZOLTSH_API Sheet {
   // Throws InvalidParameter unless MutableMember(key, type) would succeed; changes nothing.
   void CheckMember(const char* key, Json::ValueType type) const;
   // array[index] := value in the member key, which grows with nulls up to index. A null value
-  // beyond the end changes nothing.
+  // beyond the end changes nothing; one that leaves nulls at the end shortens the array.
   void SetArrayElement(const char* key, int index, Json::Value&& value);
   // Throws InvalidParameter unless every slot on the path "cells"/row/col (and the cell's "m" with
   // withMeta) is an object or missing (null). Changes nothing.
