@@ -34,7 +34,9 @@ int ZOLTFileLockOpen(const std::string& path) {
 bool ZOLTFileLockWait(int fd, long long timeoutUs) {
   if (fd < 0) return false;
   const long long deadline = NowUs() + (timeoutUs > 0 ? timeoutUs : 0);
-  long long pauseUs = 1000;
+  // Short pauses: a waiter must catch the gap between two holds of a busy lock by other
+  // processes, which may be a millisecond or less.
+  long long pauseUs = 100;
   for (;;) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
     if (errno != EWOULDBLOCK && errno != EINTR) return false;
@@ -47,7 +49,7 @@ bool ZOLTFileLockWait(int fd, long long timeoutUs) {
     struct timespec ts = {static_cast<time_t>(pause / 1000000),
                           static_cast<long>(pause % 1000000) * 1000};
     ::nanosleep(&ts, nullptr);
-    if (pauseUs < 20000) pauseUs *= 2;
+    if (pauseUs < 2000) pauseUs *= 2;
   }
 }
 

@@ -309,6 +309,9 @@ int Host::Run() {
 
   server_.set_payload_max_length(kMaxBody);
   server_.set_keep_alive_timeout(2);
+  // Answers go out as headers and body in separate writes: without this, a kept-alive client
+  // waits for the delayed acknowledgement of the first before it gets the second.
+  server_.set_tcp_nodelay(true);
   size_t threads = static_cast<size_t>(opt_.workers) + 8;
   // httplib takes ownership of the queue it gets from this factory.
   server_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
