@@ -87,14 +87,30 @@ inline bool WritableAs(const Json::Value* slot, Json::ValueType type) {
   return slot == nullptr || slot->isNull() || slot->type() == type;
 }
 
+// The index a member key names: its canonical decimal text ("0", "17"; no sign, no leading zero),
+// within the int range. False for any other key.
+inline bool ParseIndexKey(const char* begin, const char* end, int& index) {
+  const long long size = end - begin;
+  if (size <= 0 || size > 10 || (size > 1 && *begin == '0')) return false;
+  long long n = 0;
+  for (const char* p = begin; p != end; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    n = n * 10 + (*p - '0');
+  }
+  if (n > 2147483647LL) return false;
+  index = static_cast<int>(n);
+  return true;
+}
+
 // Calls f(index, member) for every member of `object` (the cell grid or one row object) whose key
-// is the decimal text of an index in lo..hi. Looks the keys up one by one when the span is smaller
-// than the object, else walks the object, so the cost is O(min(span, members) log members). f may
-// change the members it is given but must not add or remove members of `object`.
+// is the decimal text of an index in lo..hi. Looks the keys up one by one when the span is much
+// smaller than the object, else walks the object reading each key in place, so the cost is
+// O(min(span log members, members)). f may change the members it is given but must not add or
+// remove members of `object`.
 template <typename F>
 void ForEachIndexedMember(Json::Value& object, int lo, int hi, F&& f) {
   if (!object.isObject() || hi < lo) return;
-  if (static_cast<long long>(hi) - lo + 1 <= static_cast<long long>(object.size())) {
+  if ((static_cast<long long>(hi) - lo + 1) * 8 <= static_cast<long long>(object.size())) {
     for (long long i = lo; i <= hi; ++i) {
       if (Json::Value* member = Find(object, utils::toString(static_cast<int>(i)))) {
         f(static_cast<int>(i), *member);
@@ -103,9 +119,10 @@ void ForEachIndexedMember(Json::Value& object, int lo, int hi, F&& f) {
     return;
   }
   for (auto it = object.begin(); it != object.end(); ++it) {
-    const std::string key = it.name();
-    const int i = utils::toInt(key.c_str());
-    if (i >= lo && i <= hi && utils::toString(i) == key) f(i, *it);
+    const char* end = nullptr;
+    const char* begin = it.memberName(&end);
+    int i = 0;
+    if (begin != nullptr && ParseIndexKey(begin, end, i) && i >= lo && i <= hi) f(i, *it);
   }
 }
 

@@ -7,8 +7,9 @@
 // client put it and must not move when a write grows the sheet.
 //
 // Cells are renumbered by swapping each moved row (or cell) out of its old key and into its new
-// one, so no cell is ever copied; only the keys inside the sheet (0..count - 1) are visited, which
-// makes growing a sheet at its end independent of its size.
+// one, so no cell is ever copied and no key is left behind empty; only the keys inside the sheet
+// (0..count - 1) are visited, which makes growing a sheet at its end independent of its size.
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,38 +46,91 @@ void CheckRemoval(int index, int amount, int count) {
   if (index > count - amount) ThrowInvalid(__LINE__);
 }
 
-// Moves the members of object whose keys are the indexes lo..hi to index + delta, by swapping:
-// every old key is left holding null, then every new key receives its value.
-void RenumberKeys(Json::Value& object, int lo, int hi, int delta) {
-  std::vector<int> keys;
-  std::vector<Json::Value> aside;
-  L::ForEachIndexedMember(object, lo, hi, [&](int i, Json::Value& member) {
-    keys.push_back(i);
-    aside.emplace_back();
-    aside.back().swap(member);
+// Shifts the members of object whose keys are the indexes lo..hi: the first `drop` indexes
+// (lo..lo + drop - 1) are removed, the others move to index + delta. Values move by swapping, in
+// the order that empties each new key before it is filled: into the slot of a member that moved
+// on or was dropped (found without a key lookup) or into a new key. What a new key held before (a
+// member outside lo..hi) is dropped, and the keys left empty are removed. One walk over the object;
+// a dense row costs one swap per cell and a key insertion or removal per index of |delta|.
+void ShiftMembers(Json::Value& object, int lo, int hi, int delta, int drop) {
+  if (!object.isObject() || hi < lo) return;
+  const long long span = static_cast<long long>(hi) - lo + 1;
+  const long long firstMoved = static_cast<long long>(lo) + drop;
+  // The members by index: a table over lo..hi for objects that fill much of it (a row of cells),
+  // else a sorted list (the sparse row keys of a large grid).
+  const bool dense = span <= 4 * static_cast<long long>(object.size()) + 64;
+  std::vector<Json::Value*> table;
+  std::vector<std::pair<int, Json::Value*>> list;
+  if (dense) {
+    table.assign(static_cast<size_t>(span), nullptr);
+    L::ForEachIndexedMember(object, lo, hi,
+                            [&](int i, Json::Value& member) { table[i - lo] = &member; });
+  } else {
+    L::ForEachIndexedMember(object, lo, hi,
+                            [&](int i, Json::Value& member) { list.emplace_back(i, &member); });
+    std::sort(list.begin(), list.end());
+  }
+  auto slotAt = [&](long long index) -> Json::Value* {
+    if (index < lo || index > hi) return nullptr;
+    if (dense) return table[index - lo];
+    auto found = std::lower_bound(list.begin(), list.end(),
+                                  std::pair<int, Json::Value*>(static_cast<int>(index), nullptr));
+    return found != list.end() && found->first == index ? found->second : nullptr;
+  };
+  auto visit = [&](auto&& f) {
+    if (dense) {
+      for (long long i = lo; i <= hi; ++i) {
+        if (table[i - lo] != nullptr) f(static_cast<int>(i), table[i - lo]);
+      }
+    } else {
+      for (const auto& [index, value] : list) f(index, value);
+    }
+  };
+  auto visitMovingDown = [&](auto&& f) {  // highest index first
+    if (dense) {
+      for (long long i = hi; i >= lo; --i) {
+        if (table[i - lo] != nullptr) f(static_cast<int>(i), table[i - lo]);
+      }
+    } else {
+      for (auto it = list.rbegin(); it != list.rend(); ++it) f(it->first, it->second);
+    }
+  };
+
+  visit([&](int index, Json::Value* value) {
+    if (index < firstMoved) *value = Json::Value();
   });
-  for (size_t k = 0; k < keys.size(); ++k) object[toString(keys[k] + delta)].swap(aside[k]);
+  auto moveOne = [&](int index, Json::Value* value) {
+    if (index < firstMoved || delta == 0) return;
+    const long long target = static_cast<long long>(index) + delta;
+    Json::Value* slot = slotAt(target);
+    if (slot == nullptr) slot = &object[toString(static_cast<int>(target))];
+    slot->swap(*value);
+    *value = Json::Value();
+  };
+  if (delta > 0) {
+    visitMovingDown(moveOne);
+  } else {
+    visit(moveOne);
+  }
+  // A member slot keeps a value only when a moved member went into it.
+  visit([&](int index, Json::Value*) {
+    const long long source = static_cast<long long>(index) - delta;
+    if (source < firstMoved || source > hi || slotAt(source) == nullptr || delta == 0) {
+      if (delta != 0 || index < firstMoved) object.removeMember(toString(index));
+    }
+  });
 }
 
-// Removes the members of object whose keys are the indexes lo..hi.
-void RemoveKeys(Json::Value& object, int lo, int hi) {
-  std::vector<int> keys;
-  L::ForEachIndexedMember(object, lo, hi, [&](int i, Json::Value&) { keys.push_back(i); });
-  for (int k : keys) object.removeMember(toString(k));
+// Inserting amount before index in an object keyed by indexes of a sheet of count: the keys from
+// index on move up.
+void InsertIndexedMembers(Json::Value& object, int index, int amount, int count) {
+  ShiftMembers(object, index, count - 1, amount, 0);
 }
 
 // Removing amount from index in an object keyed by indexes of a sheet of count: the removed keys
-// go, the later ones close up. The nulls their old keys would keep at the end (now outside the
-// sheet) are dropped with them.
+// go, the later ones close up, and no key is left behind at the end (now outside the sheet).
 void RemoveIndexedMembers(Json::Value& object, int index, int amount, int count) {
-  const int last = index + amount - 1;
-  RemoveKeys(object, index, last);
-  RenumberKeys(object, last + 1, count - 1, -amount);
-  std::vector<int> stale;
-  L::ForEachIndexedMember(object, count - amount, count - 1, [&](int i, Json::Value& member) {
-    if (member.isNull()) stale.push_back(i);
-  });
-  for (int k : stale) object.removeMember(toString(k));
+  ShiftMembers(object, index, count - 1, -amount, amount);
 }
 
 // amount nulls spliced into the array member key at index, when index lies inside it.
@@ -117,7 +171,8 @@ void Sheet::CreateRow(int index, int amount) {
   // Rows added at the end only make rows known that the client may already use: sizes, merges
   // or rules stored for them stay on their rows.
   if (index < rowCount_) {
-    if (Json::Value* cells = Grid(*content_)) RenumberKeys(*cells, index, rowCount_ - 1, amount);
+    if (Json::Value* cells = Grid(*content_))
+      InsertIndexedMembers(*cells, index, amount, rowCount_);
     SpliceNulls(*content_, L::kRowHeights, index, amount);
     SpliceNulls(*content_, L::kHiddenRows, index, amount);
     CreateMergeCellRowCol(&Coord::row, index, amount);
@@ -134,7 +189,7 @@ void Sheet::CreateColumn(int index, int amount) {
   if (index < colCount_) {  // as for rows: columns added at the end move nothing
     if (Json::Value* cells = Grid(*content_)) {
       for (Json::Value& row : *cells) {
-        if (row.isObject()) RenumberKeys(row, index, colCount_ - 1, amount);
+        if (row.isObject()) InsertIndexedMembers(row, index, amount, colCount_);
       }
     }
     SpliceNulls(*content_, L::kColWidths, index, amount);
