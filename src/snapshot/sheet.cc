@@ -86,22 +86,34 @@ const Json::Value& Sheet::GetMergeCells() const { return MemberOrNull(*content_,
 
 void Sheet::SetRowHeight(int row, const Json::Value& value) {
   CheckRow(row);
-  SetArrayElement(L::kRowHeights, row, value.isInt() ? Json::Value(value.asInt()) : Json::Value());
+  SetRowElement(L::kRowHeights, row, value.isInt() ? Json::Value(value.asInt()) : Json::Value());
 }
 
 void Sheet::SetColWidth(int col, const Json::Value& value) {
   CheckCol(col);
-  SetArrayElement(L::kColWidths, col, value.isInt() ? Json::Value(value.asInt()) : Json::Value());
+  SetColElement(L::kColWidths, col, value.isInt() ? Json::Value(value.asInt()) : Json::Value());
 }
 
 void Sheet::SetRowHidden(int row, bool hidden) {
   CheckRow(row);
-  SetArrayElement(L::kHiddenRows, row, hidden ? Json::Value(true) : Json::Value());
+  SetRowElement(L::kHiddenRows, row, hidden ? Json::Value(true) : Json::Value());
 }
 
 void Sheet::SetColHidden(int col, bool hidden) {
   CheckCol(col);
-  SetArrayElement(L::kHiddenCols, col, hidden ? Json::Value(true) : Json::Value());
+  SetColElement(L::kHiddenCols, col, hidden ? Json::Value(true) : Json::Value());
+}
+
+void Sheet::SetRowElement(const char* key, int row, Json::Value&& value) {
+  CheckMember(key, Json::arrayValue);
+  if (!value.isNull()) GrowToRow(row);
+  SetArrayElement(key, row, std::move(value));
+}
+
+void Sheet::SetColElement(const char* key, int col, Json::Value&& value) {
+  CheckMember(key, Json::arrayValue);
+  if (!value.isNull()) GrowToCol(col);
+  SetArrayElement(key, col, std::move(value));
 }
 
 int Sheet::GetFixedRowTop() const { return ReadSetting(*content_, L::kFixedRowTop); }

@@ -97,6 +97,10 @@ class ZOLTSH_API Sheet {
   // "v" when value is null or "". Value must be a string, number, boolean or null.
   void SetValue(int row, int col, const Json::Value& value);
   // Raises the row and column counts so that (row, col) lies inside the sheet; never shrinks it.
+  // Every write that stores something at a row or column (a cell's value, style, border, comment
+  // or meta, a size or hidden flag, a merge, the filter, a validation, a sorted block) grows the
+  // sheet this way, so everything stored lies inside the counts and a later insertion cannot push
+  // it past the bounds.
   void EnsureRowColExists(int row, int col);
 
   // "m"[key] := value, or "m"[key] removed when value is null.
@@ -226,6 +230,10 @@ class ZOLTSH_API Sheet {
   // array[index] := value in the member key, which grows with nulls up to index. A null value
   // beyond the end changes nothing; one that leaves nulls at the end shortens the array.
   void SetArrayElement(const char* key, int index, Json::Value&& value);
+  // SetArrayElement of a per-row (per-column) array; a value that is not null grows the sheet to
+  // hold its row (column) first.
+  void SetRowElement(const char* key, int row, Json::Value&& value);
+  void SetColElement(const char* key, int col, Json::Value&& value);
   // Throws InvalidParameter unless every slot on the path "cells"/row/col (and the cell's "m" with
   // withMeta) is an object or missing (null). Changes nothing.
   void CheckCellPath(int row, int col, bool withMeta) const;
@@ -234,6 +242,10 @@ class ZOLTSH_API Sheet {
   Json::Value& MutableMetaOf(int row, int col);
   // The existing cell object or null when missing or not an object (for removals).
   Json::Value* ExistingCell(int row, int col);
+  // Raise one count so that the row (column) lies inside the sheet; the index must lie inside the
+  // bounds. Throw InvalidParameter before any change when the count member has the wrong type.
+  void GrowToRow(int row);
+  void GrowToCol(int col);
   // Row and column bounds of writes.
   static void CheckRow(int row);
   static void CheckCol(int col);

@@ -91,7 +91,19 @@ void Sheet::EnsureRowColExists(int row, int col) {
   CheckCol(col);
   CheckMember(L::kRowCount, Json::intValue);
   CheckMember(L::kColCount, Json::intValue);
+  GrowToRow(row);
+  GrowToCol(col);
+}
+
+void Sheet::GrowToRow(int row) {
+  CheckRow(row);
+  CheckMember(L::kRowCount, Json::intValue);
   if (row >= rowCount_) CreateRow(rowCount_, row - rowCount_ + 1);
+}
+
+void Sheet::GrowToCol(int col) {
+  CheckCol(col);
+  CheckMember(L::kColCount, Json::intValue);
   if (col >= colCount_) CreateColumn(colCount_, col - colCount_ + 1);
 }
 
@@ -235,6 +247,8 @@ void Sheet::CheckCellPath(int row, int col, bool withMeta) const {
 }
 
 Json::Value& Sheet::MutableMetaOf(int row, int col) {
+  // The first change of every meta write: the checks of the counts come before the growth.
+  EnsureRowColExists(row, col);
   Json::Value& cell = GetCellMutable(row, col);
   if (cell.isNull()) cell = Json::Value(Json::objectValue);
   Json::Value& meta = cell[L::kMeta];

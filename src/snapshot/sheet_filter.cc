@@ -58,10 +58,18 @@ void SetEnabled(Json::Value& content, const std::string& id, bool enabled) {
 
 void Sheet::CreateFilter(const std::string& id, const Json::Value& range) {
   CheckRangeArgument(range);
+  CheckMember(L::kFilter, Json::objectValue);
+  // Stored with its corners in order, inside the sheet.
+  utils::Range target(range);
+  target.Normalize();
+  EnsureRowColExists(target.end.row, target.end.col);
   Json::Value& filter = MutableMember(L::kFilter, Json::objectValue);
   filter[kId] = id;
   filter[kEnabled] = true;
-  filter[kRange] = range;
+  Json::Value& stored = filter[kRange] = Json::Value(Json::arrayValue);
+  for (int n : {target.start.row, target.start.col, target.end.row, target.end.col}) {
+    stored.append(n);
+  }
   filter[kFilters] = Json::Value(Json::arrayValue);
 }
 

@@ -55,6 +55,8 @@ Range NormalizedRange(const Json::Value& entry) {
 void Sheet::MergeCells(const Json::Value& range) {
   Range target = ArgumentRange(range);
   target.Normalize();
+  CheckMember(L::kMergeCells, Json::arrayValue);
+  EnsureRowColExists(target.end.row, target.end.col);
   Json::Value& merges = MutableMember(L::kMergeCells, Json::arrayValue);
   // Entries to drop are exchanged with the last entry kept; the tail is cut once at the end.
   Json::ArrayIndex kept = merges.size();

@@ -64,6 +64,12 @@ SortPlan MakePlan(const Json::Value& order, const Json::Value& range) {
 
 void Sheet::Sort(const Json::Value& order, const Json::Value& range) {
   const SortPlan plan = MakePlan(order, range);
+  CheckMember(L::kCells, Json::objectValue);
+  // The rows that move, and the range's columns, lie inside the sheet afterwards.
+  if (!plan.order.empty()) {
+    EnsureRowColExists(plan.range.start.row + static_cast<int>(plan.order.size()) - 1,
+                       plan.range.end.col);
+  }
   if (plan.range.start.col == 0 && plan.range.GetWidth() == colCount_) {
     SortRow(order, range);
   } else {

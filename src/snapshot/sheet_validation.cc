@@ -123,6 +123,12 @@ void Sheet::CreateValidation(const Json::Value& validation, const std::string& r
     ThrowInvalid(__LINE__);
   }
   const std::string validId = idValue->asString();
+  CheckMember(L::kValidation, Json::objectValue);
+  {
+    Range inOrder = range;
+    inOrder.Normalize();
+    EnsureRowColExists(inOrder.end.row, inOrder.end.col);
+  }
   // Taken before any validation is cut, in case the argument is one of the stored validations.
   Json::Value added = validation;
   Json::Value& validations = MutableMember(L::kValidation, Json::objectValue);

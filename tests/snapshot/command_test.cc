@@ -660,8 +660,16 @@ TEST(CommandRangeLoops, ArraySizesAreIndexedByRowNumber) {
       {R"({"cmd":"resize_col","from":1,"to":2,"width":[5,6,7]})",
        {},
        {{"colWidths", "[null,6,7]"}}},
-      {R"({"cmd":"resize_col","from":16383,"to":16383,"width":9})", {}, {{"colWidths/16383", "9"}}},
-      {R"({"cmd":"hide_cols","from":16383,"to":16383})", {}, {{"hiddenCols/16383", "true"}}},
+      // A size or flag set beyond the sheet grows it to hold its column.
+      {R"({"cmd":"resize_col","from":16383,"to":16383,"width":9})",
+       {},
+       {{"colWidths/16383", "9"}, {"colCount", "16384"}}},
+      {R"({"cmd":"hide_cols","from":16383,"to":16383})",
+       {},
+       {{"hiddenCols/16383", "true"}, {"colCount", "16384"}}},
+      {R"({"cmd":"hide_rows","from":150,"to":151})",
+       {},
+       {{"hiddenRows/150", "true"}, {"hiddenRows/151", "true"}, {"rowCount", "152"}}},
       {R"({"cmd":"show_rows","from":0,"to":0})", {}, {}},
   };
   for (const auto& c : cases) {
@@ -887,3 +895,51 @@ TEST(CommandInsertData, EmptyPartsCreateRowsOnly) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Writes beyond the sheet
+
+// Whatever a command stores at a row or column beyond the counts grows the sheet to hold it (the
+// client's sheet had grown to show it), so nothing stored lies outside the counts; a later
+// insertion that would push it past the bounds is refused instead.
+TEST(CommandGrowth, WritesBeyondTheCountsGrowTheSheet) {
+  const struct {
+    const char* command;
+    int rows, cols;
+  } cases[] = {
+      {R"({"cmd":"value","changes":[[150,40,"x"]]})", 151, 41},
+      {R"({"cmd":"style","changes":[[500,0,{"color":"red"}]]})", 501, 30},
+      {R"({"cmd":"border","changes":[[0,35,[1,1,1,1]]]})", 100, 36},
+      {R"({"cmd":"comment","changes":[[120,0,["note",5]]]})", 121, 30},
+      {R"({"cmd":"meta","changes":[{"key":"k","vals":[[0,31,1]]}]})", 100, 32},
+      {R"({"cmd":"merge","range":[205,40,200,33]})", 206, 41},
+      {R"({"cmd":"create_filter","filterId":"f","range":[300,0,10,3]})", 301, 30},
+      {R"({"cmd":"create_validation","range":"AF200:AG210","validation":{"validId":"v9"}})", 210,
+       33},
+      {R"({"cmd":"sort","rowOrder":[1,0],"range":[99,0,110,0]})", 101, 30},
+      {R"({"cmd":"resize_row","from":100,"to":100,"height":30})", 101, 30},
+      // Clearing beyond the sheet stores nothing and leaves it as it is.
+      {R"({"cmd":"style","changes":[[500,0,null]],"overwrite":true})", 100, 30},
+      {R"({"cmd":"resize_row","from":100,"to":200})", 100, 30},
+      {R"({"cmd":"show_cols","from":30,"to":40})", 100, 30},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    Json::Value content = Content();
+    ASSERT_EQ(ApplyCode(content, J(c.command)), 0);
+    EXPECT_EQ(content["rowCount"].asInt(), c.rows);
+    EXPECT_EQ(content["colCount"].asInt(), c.cols);
+  }
+
+  // A merge in the last rows fills the sheet: inserting rows above it would push it past the
+  // bounds and is refused with nothing changed.
+  Json::Value content = Content();
+  ASSERT_EQ(ApplyCode(content, J(R"({"cmd":"merge","range":[1048570,0,1048575,1]})")), 0);
+  const std::string full = T(content);
+  EXPECT_EQ(ApplyCode(content, J(R"({"cmd":"insert_row","index":0,"amount":10})")), 1006);
+  EXPECT_EQ(T(content), full);
+  // A filter given with reversed corners is stored in order.
+  ASSERT_EQ(ApplyCode(content, J(R"({"cmd":"create_filter","filterId":"f","range":[10,3,5,0]})")),
+            0);
+  EXPECT_EQ(T(content["filter"]["range"]), "[5,0,10,3]");
+}

@@ -69,8 +69,8 @@ TEST_F(SheetFeatureTest, CreateFilterResetsConditionsAndKeepsOtherMembers) {
   Json::Value content = J(R"({"filter":{"id":"old","enabled":false,"range":[0,0,1,1],
                               "filters":[{"x":1}],"sortOrder":"asc"}})");
   Sheet sheet(content);
-  sheet.CreateFilter("f1", J("[4,3,2,1]"));  // stored as given, corners not reordered
-  EXPECT_JSON(content["filter"], R"({"id":"f1","enabled":true,"range":[4,3,2,1],"filters":[],
+  sheet.CreateFilter("f1", J("[4,3,2,1]"));  // stored with its corners in order
+  EXPECT_JSON(content["filter"], R"({"id":"f1","enabled":true,"range":[2,1,4,3],"filters":[],
                                      "sortOrder":"asc"})");
 
   Json::Value empty = J("{}");
