@@ -12,14 +12,6 @@
 namespace zoltsh::utils {
 namespace {
 
-int Clamp(long long v) {
-  if (v > INT_MAX) return INT_MAX;
-  if (v < INT_MIN) return INT_MIN;
-  return static_cast<int>(v);
-}
-
-int Add(int a, long long b) { return Clamp(static_cast<long long>(a) + b); }
-
 // Sign of a - b as -1, 0 or 1, without overflow.
 int Cmp(long long a, long long b) { return (a > b) - (a < b); }
 
@@ -28,7 +20,7 @@ int ToIntSaturated(const char* s) {
   errno = 0;
   long v = std::strtol(s, nullptr, 10);
   errno = 0;
-  return Clamp(v);
+  return ClampToInt(v);
 }
 
 const pcrecpp::RE& CellPattern() {
@@ -50,6 +42,14 @@ const pcrecpp::RE& RowsPattern() {
 
 }  // namespace
 
+int ClampToInt(long long v) {
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+int AddSaturated(int a, long long b) { return ClampToInt(static_cast<long long>(a) + b); }
+
 Range::Range() : start(-1, -1), end(-1, -1), kind(kEmpty) {}
 
 Range::Range(const Json::Value& value)
@@ -62,19 +62,19 @@ Range::Range(int r1, int c1, int r2, int c2) : start(r1, c1), end(r2, c2), kind(
 Range::Range(const std::string& text, int rowCount, int colCount) : Range() {
   std::string a, b, c, d;
   if (CellPattern().FullMatch(text, &a, &b)) {
-    start = end = Coord(Add(digitToNum(b), -1), alphaToNum(a));
+    start = end = Coord(AddSaturated(digitToNum(b), -1), alphaToNum(a));
     kind = kBlock;
   } else if (BlockPattern().FullMatch(text, &a, &b, &c, &d)) {
-    start = Coord(Add(digitToNum(b), -1), alphaToNum(a));
-    end = Coord(Add(digitToNum(d), -1), alphaToNum(c));
+    start = Coord(AddSaturated(digitToNum(b), -1), alphaToNum(a));
+    end = Coord(AddSaturated(digitToNum(d), -1), alphaToNum(c));
     kind = kBlock;
   } else if (ColsPattern().FullMatch(text, &a, &b)) {
     start = Coord(0, alphaToNum(a));
-    end = Coord(Add(rowCount, -1), alphaToNum(b));
+    end = Coord(AddSaturated(rowCount, -1), alphaToNum(b));
     kind = kCols;
   } else if (RowsPattern().FullMatch(text, &a, &b)) {
-    start = Coord(Add(digitToNum(a), -1), 0);
-    end = Coord(Add(digitToNum(b), -1), Add(colCount, -1));
+    start = Coord(AddSaturated(digitToNum(a), -1), 0);
+    end = Coord(AddSaturated(digitToNum(b), -1), AddSaturated(colCount, -1));
     kind = kRows;
   }
 }
@@ -88,11 +88,13 @@ Coord Range::GetBottomRightCorner() const {
 }
 
 int Range::GetWidth() const {
-  return Clamp(static_cast<long long>(GetBottomRightCorner().col) - GetTopLeftCorner().col + 1);
+  return ClampToInt(static_cast<long long>(GetBottomRightCorner().col) - GetTopLeftCorner().col +
+                    1);
 }
 
 int Range::GetHeight() const {
-  return Clamp(static_cast<long long>(GetBottomRightCorner().row) - GetTopLeftCorner().row + 1);
+  return ClampToInt(static_cast<long long>(GetBottomRightCorner().row) - GetTopLeftCorner().row +
+                    1);
 }
 
 bool Range::Has(const Coord& coord) const {
@@ -144,13 +146,13 @@ bool Range::operator==(const Range& other) const {
 std::string Range::toString() const {
   switch (kind) {
     case kRows:
-      return numToString(Add(start.row, 1)) + ":" + numToString(Add(end.row, 1));
+      return numToString(AddSaturated(start.row, 1)) + ":" + numToString(AddSaturated(end.row, 1));
     case kCols:
       return numToAlpha(start.col) + ":" + numToAlpha(end.col);
     case kBlock: {
-      std::string first = numToAlpha(start.col) + numToString(Add(start.row, 1));
+      std::string first = numToAlpha(start.col) + numToString(AddSaturated(start.row, 1));
       if (start == end) return first;
-      return first + ":" + numToAlpha(end.col) + numToString(Add(end.row, 1));
+      return first + ":" + numToAlpha(end.col) + numToString(AddSaturated(end.row, 1));
     }
     default:
       return "";
@@ -183,8 +185,8 @@ void Range::ExpandCol(int left, int right) {
 }
 
 void Range::ShiftRange(Axis axis, int delta) {
-  start.*axis = std::max(0, Add(start.*axis, delta));
-  end.*axis = std::max(0, Add(end.*axis, delta));
+  start.*axis = std::max(0, AddSaturated(start.*axis, delta));
+  end.*axis = std::max(0, AddSaturated(end.*axis, delta));
 }
 
 namespace {
@@ -204,11 +206,11 @@ bool Range::InsertRowCol(Axis axis, int index, int amount) {
   int& e = end.*axis;
   if (s < index) {
     if (e < index) return false;
-    e = Add(e, amount);
+    e = AddSaturated(e, amount);
     return true;
   }
-  s = Add(s, amount);
-  e = Add(e, amount);
+  s = AddSaturated(s, amount);
+  e = AddSaturated(e, amount);
   return true;
 }
 
@@ -219,8 +221,8 @@ bool Range::RemoveRowCol(Axis axis, int index, int amount) {
   int& e = end.*axis;
   const long long last = static_cast<long long>(index) + amount - 1;
   if (last < s) {
-    s = Add(s, -static_cast<long long>(amount));
-    e = Add(e, -static_cast<long long>(amount));
+    s = AddSaturated(s, -static_cast<long long>(amount));
+    e = AddSaturated(e, -static_cast<long long>(amount));
     return true;
   }
   if (index > e) return false;
@@ -231,8 +233,8 @@ bool Range::RemoveRowCol(Axis axis, int index, int amount) {
     Remove();
     return true;
   }
-  s = Clamp(static_cast<long long>(s) + index - from);
-  e = Clamp(static_cast<long long>(e) + index - covered - from);
+  s = ClampToInt(static_cast<long long>(s) + index - from);
+  e = ClampToInt(static_cast<long long>(e) + index - covered - from);
   return true;
 }
 

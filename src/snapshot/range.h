@@ -84,6 +84,11 @@ class ZOLTSH_API Range {
   bool RepairRange(const std::string& direction, Range& other);
 };
 
+// v, saturated to the int range.
+ZOLTSH_API int ClampToInt(long long v);
+// a + b, saturated to the int range.
+ZOLTSH_API int AddSaturated(int a, long long b);
+
 ZOLTSH_API std::string numToAlpha(int n, bool dollar = false);
 ZOLTSH_API int alphaToNum(const std::string& s);
 ZOLTSH_API int digitToNum(const std::string& s);

@@ -107,6 +107,13 @@ RepairPiece ReadPiece(const Json::Value& piece, Axis axis, int index, int rows, 
   return out;
 }
 
+// Puts the corners of a stored four-number range in order (older data may hold them reversed).
+void OrderCorners(Json::Value& range) {
+  for (Json::ArrayIndex i : {0u, 1u}) {
+    if (range[i].asInt() > range[i + 2].asInt()) range[i].swap(range[i + 2]);
+  }
+}
+
 }  // namespace
 
 void Sheet::RepairFilterRow(const std::string& filterId, const Json::Value& filters,
@@ -129,6 +136,7 @@ void Sheet::RepairFilterRow(const std::string& filterId, const Json::Value& filt
     return;
   }
   if (!IsFourInts(*range)) return;
+  OrderCorners(*range);
   if (bottom + 1 == (*range)[0].asInt()) {
     (*range)[0] = static_cast<int>(top);
   } else if (top == static_cast<long long>((*range)[2].asInt()) + 1) {
@@ -156,6 +164,7 @@ void Sheet::RepairFilterCol(const std::string& filterId, const Json::Value& filt
     range = &(*filter)[kRange];
   } else {
     if (!IsFourInts(*range)) return;
+    OrderCorners(*range);
     const long long rangeLeft = (*range)[1].asInt(), rangeRight = (*range)[3].asInt();
     if (right + 1 == rangeLeft) {
       (*range)[1] = static_cast<int>(left);

@@ -8,7 +8,11 @@
 // A "list" validation's formulas are never shifted; its "listRange" source in "f1" moves as a
 // range.
 //
-// Stored members of an unexpected type are skipped, never rewritten.
+// Stored members of an unexpected type are skipped, never rewritten. Stored numbers and A1 texts
+// may lie anywhere in the int range (rule ranges are kept as the client sent them), so every sum
+// of them saturates at the int range instead of overflowing. A merge or the filter is read by its
+// ordered corners, whatever order it was stored in: the filter's range is written back ordered,
+// a merge when it changes.
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -29,7 +33,9 @@
 namespace zoltsh {
 
 namespace L = sheet_layout;
+using utils::AddSaturated;
 using utils::Axis;
+using utils::ClampToInt;
 using utils::Coord;
 using utils::Range;
 using utils::ShiftArg;
@@ -95,44 +101,30 @@ Json::Value* FilterRange(Json::Value& content) {
   return range != nullptr && IsMergeEntry(*range) ? range : nullptr;
 }
 
-// The filter's range growing or moving for an insertion on one axis (lo and hi are the positions
-// of its first and last row or column in the four-number array). True when the insertion falls
-// inside the range.
-bool InsertIntoFilter(Json::Value& range, int lo, int hi, int index, int amount) {
-  const int first = range[lo].asInt();
-  const int last = range[hi].asInt();
-  if (first < index) {
-    if (last < index) return false;
-    range[hi] = last + amount;
-    return true;
-  }
-  range[lo] = first + amount;
-  range[hi] = last + amount;
-  return false;
+// A stored four-int range by its ordered corners.
+Range OrderedRange(const Json::Value& stored) {
+  Range range(stored);
+  range.Normalize();
+  return range;
 }
 
-// The filter's range following a removal on one axis; null once all of it has gone. from and
-// covered are given back for the caller's conditions when the removal overlaps the range.
-bool RemoveFromFilter(Json::Value& range, int lo, int hi, int index, int amount, long long* from,
-                      long long* covered) {
-  const long long first = range[lo].asInt();
-  const long long end = range[hi].asInt();
-  const long long last = static_cast<long long>(index) + amount - 1;
-  if (end < index) return false;
-  if (first > last) {
-    range[lo] = static_cast<int>(first - amount);
-    range[hi] = static_cast<int>(end - amount);
-    return false;
+// The range written back ordered, or null once all of it has gone.
+void StoreRange(Json::Value& stored, Range& range) {
+  stored = range.kind == Range::kEmpty ? Json::Value() : utils::RangeToJsonArray(range);
+}
+
+// The filter's conditions (one per column from its left column) spliced at `at`: `remove` taken
+// out, then `insert` nulls put in. Nothing happens when `at` lies past the stored conditions.
+void SpliceConditions(Json::Value& content, long long at, long long remove, long long insert) {
+  Json::Value* filter = L::Find(content, L::kFilter);
+  Json::Value* filters = filter != nullptr ? L::Find(*filter, kFilters) : nullptr;
+  if (filters == nullptr || !filters->isArray() || at < 0 ||
+      at >= static_cast<long long>(filters->size())) {
+    return;
   }
-  *from = std::max<long long>(first, index);
-  *covered = std::min(end, last) - *from + 1;
-  if (*covered > end - first) {
-    range = Json::Value();
-    return true;
-  }
-  range[lo] = static_cast<int>(first + index - *from);
-  range[hi] = static_cast<int>(end + index - *covered - *from);
-  return true;
+  Json::Value nulls(Json::arrayValue);
+  nulls.resize(static_cast<Json::ArrayIndex>(insert));
+  utils::SpliceJsonArray(*filters, static_cast<unsigned>(at), static_cast<unsigned>(remove), nulls);
 }
 
 }  // namespace
@@ -164,42 +156,46 @@ void Sheet::RemoveMergeCellRowCol(Axis axis, int index, int amount) {
 }
 
 void Sheet::CreateFilterRow(int index, int amount) {
-  if (Json::Value* range = FilterRange(*content_)) InsertIntoFilter(*range, 0, 2, index, amount);
+  Json::Value* stored = FilterRange(*content_);
+  if (stored == nullptr) return;
+  Range range = OrderedRange(*stored);
+  range.InsertRowCol(&Coord::row, index, amount);
+  StoreRange(*stored, range);
 }
 
 void Sheet::CreateFilterColumn(int index, int amount) {
-  Json::Value* range = FilterRange(*content_);
-  if (range == nullptr) return;
-  const int left = (*range)[1].asInt();
-  if (!InsertIntoFilter(*range, 1, 3, index, amount)) return;
-  Json::Value* filters = L::Find((*content_)[L::kFilter], kFilters);
-  if (filters != nullptr && filters->isArray() &&
-      static_cast<long long>(index) - left < static_cast<long long>(filters->size())) {
-    Json::Value nulls(Json::arrayValue);
-    nulls.resize(static_cast<Json::ArrayIndex>(amount));
-    utils::SpliceJsonArray(*filters, static_cast<unsigned>(index - left), 0, nulls);
-  }
+  Json::Value* stored = FilterRange(*content_);
+  if (stored == nullptr) return;
+  Range range = OrderedRange(*stored);
+  const int left = range.start.col;
+  // Only an insertion inside the range (after its first column) widens it; the conditions then
+  // get a null for each new column.
+  const bool inside = left < index && index <= range.end.col;
+  range.InsertRowCol(&Coord::col, index, amount);
+  StoreRange(*stored, range);
+  if (inside) SpliceConditions(*content_, static_cast<long long>(index) - left, 0, amount);
 }
 
 void Sheet::RemoveFilterRow(int index, int amount) {
-  long long from = 0, covered = 0;
-  if (Json::Value* range = FilterRange(*content_)) {
-    RemoveFromFilter(*range, 0, 2, index, amount, &from, &covered);
-  }
+  Json::Value* stored = FilterRange(*content_);
+  if (stored == nullptr) return;
+  Range range = OrderedRange(*stored);
+  range.RemoveRowCol(&Coord::row, index, amount);
+  StoreRange(*stored, range);
 }
 
 void Sheet::RemoveFilterColumn(int index, int amount) {
-  Json::Value* range = FilterRange(*content_);
-  if (range == nullptr) return;
-  const long long left = (*range)[1].asInt();
-  long long from = 0, covered = 0;
-  if (!RemoveFromFilter(*range, 1, 3, index, amount, &from, &covered)) return;
-  Json::Value* filters = L::Find((*content_)[L::kFilter], kFilters);
-  if (filters != nullptr && filters->isArray() &&
-      from - left < static_cast<long long>(filters->size())) {
-    utils::SpliceJsonArray(*filters, static_cast<unsigned>(from - left),
-                           static_cast<unsigned>(covered), Json::Value());
-  }
+  Json::Value* stored = FilterRange(*content_);
+  if (stored == nullptr) return;
+  Range range = OrderedRange(*stored);
+  const long long left = range.start.col, right = range.end.col;
+  const long long last = static_cast<long long>(index) + amount - 1;
+  range.RemoveRowCol(&Coord::col, index, amount);
+  StoreRange(*stored, range);
+  if (right < index || last < left) return;  // the removal missed its columns
+  const long long from = std::max<long long>(left, index);
+  const long long covered = std::min(right, last) - from + 1;
+  SpliceConditions(*content_, from - left, covered, 0);
 }
 
 void Sheet::CreateValidRowCol(Axis axis, int index, int amount) {
@@ -260,11 +256,12 @@ void Sheet::RemoveValidRowCol(Axis axis, int index, int amount) {
       }
       if (!IsListType(v)) {
         Coord moved = before;
-        if (moved.*axis >= index) moved.*axis -= amount;
+        if (moved.*axis >= index)
+          moved.*axis = AddSaturated(moved.*axis, -static_cast<long long>(amount));
         if (parsedBefore && parsedAfter && !(moved == after)) {
           ShiftArg delta;
-          delta.row = after.row - moved.row;
-          delta.col = after.col - moved.col;
+          delta.row = AddSaturated(after.row, -static_cast<long long>(moved.row));
+          delta.col = AddSaturated(after.col, -static_cast<long long>(moved.col));
           ShiftRuleFormulas(v, delta, ShiftArg(), true);
         }
         ShiftRuleFormulas(v, OnAxis(axis, -amount), OnAxis(axis, index), false);
@@ -302,10 +299,10 @@ void Sheet::CreateCfRowCol(Axis axis, int index, int amount) {
       int& e = range.end.*axis;
       if (s < index) {
         if (e < index) continue;
-        e += amount;
+        e = AddSaturated(e, amount);
       } else {
-        s += amount;
-        e += amount;
+        s = AddSaturated(s, amount);
+        e = AddSaturated(e, amount);
       }
       text = range.toString();
     }
@@ -340,11 +337,11 @@ void Sheet::RemoveCfRowCol(Axis axis, int index, int amount) {
         const int size = axis == &Coord::row ? range.GetHeight() : range.GetWidth();
         if (covered >= size) continue;  // dropped
         if (last < s) {
-          s -= amount;
-          e -= amount;
+          s = AddSaturated(s, -static_cast<long long>(amount));
+          e = AddSaturated(e, -static_cast<long long>(amount));
         } else {
-          s = static_cast<int>(s + index - from);
-          e = static_cast<int>(e + index - covered - from);
+          s = ClampToInt(static_cast<long long>(s) + index - from);
+          e = ClampToInt(static_cast<long long>(e) + index - covered - from);
         }
       }
       survivors.append(range.toString());
@@ -361,7 +358,7 @@ void Sheet::RemoveCfRowCol(Axis axis, int index, int amount) {
       Coord anchor;
       for (size_t k = 0; k < remembered.size(); ++k) {
         Coord p = remembered[k].start;
-        p.*axis = index + amount;
+        p.*axis = AddSaturated(index, amount);
         if (remembered[k].kind != Range::kEmpty && remembered[k].Has(p)) {
           anchor = p;
           found = true;
@@ -376,8 +373,12 @@ void Sheet::RemoveCfRowCol(Axis axis, int index, int amount) {
       }
       if (found && !(anchor == first)) {
         ShiftArg delta;
-        if (anchor.row != first.row) delta.row = anchor.row - first.row;
-        if (anchor.col != first.col) delta.col = anchor.col - first.col;
+        if (anchor.row != first.row) {
+          delta.row = AddSaturated(anchor.row, -static_cast<long long>(first.row));
+        }
+        if (anchor.col != first.col) {
+          delta.col = AddSaturated(anchor.col, -static_cast<long long>(first.col));
+        }
         ShiftRuleFormulas(cf, delta, ShiftArg(), true);
       }
     }

@@ -273,6 +273,36 @@ TEST_F(SheetRowColTest, FilterFollowsTheChange) {
   });
 }
 
+TEST_F(SheetRowColTest, FilterStoredWithReversedCornersIsReadByItsOrderedCorners) {
+  // Data from older clients may hold the range as [bottom, right, top, left] or any mix; it is
+  // moved by its ordered corners and written back ordered. Conditions count from the left column.
+  const char* rows = R"({"filter":{"id":"f","range":[10,0,5,3]}})";
+  const char* cols = R"({"filter":{"id":"f","range":[0,4,5,1],"filters":["c1","c2","c3","c4"]}})";
+  RunCases({
+      {"rows removed across the top", rows, Op::kRemoveRow, 4, 6, "filter",
+       R"({"id":"f","range":[4,0,4,3]})"},
+      {"rows removed inside", rows, Op::kRemoveRow, 6, 2, "filter",
+       R"({"id":"f","range":[5,0,8,3]})"},
+      {"rows removed below it", rows, Op::kRemoveRow, 11, 2, "filter",
+       R"({"id":"f","range":[5,0,10,3]})"},
+      {"every row removed", rows, Op::kRemoveRow, 5, 6, "filter", R"({"id":"f","range":null})"},
+      {"rows inserted inside", rows, Op::kInsertRow, 7, 2, "filter",
+       R"({"id":"f","range":[5,0,12,3]})"},
+      {"rows inserted above it", rows, Op::kInsertRow, 5, 2, "filter",
+       R"({"id":"f","range":[7,0,12,3]})"},
+      {"rows inserted below it", rows, Op::kInsertRow, 20, 2, "filter",
+       R"({"id":"f","range":[5,0,10,3]})"},
+      {"columns inserted inside splice conditions at the left column", cols, Op::kInsertCol, 2, 1,
+       "filter", R"({"id":"f","range":[0,1,5,5],"filters":["c1",null,"c2","c3","c4"]})"},
+      {"columns inserted before it keep the conditions", cols, Op::kInsertCol, 1, 2, "filter",
+       R"({"id":"f","range":[0,3,5,6],"filters":["c1","c2","c3","c4"]})"},
+      {"columns removed inside drop their conditions", cols, Op::kRemoveCol, 2, 2, "filter",
+       R"({"id":"f","range":[0,1,5,2],"filters":["c1","c4"]})"},
+      {"columns removed across the left edge", cols, Op::kRemoveCol, 0, 3, "filter",
+       R"({"id":"f","range":[0,0,5,1],"filters":["c3","c4"]})"},
+  });
+}
+
 // ---------------------------------------------------------------------------------------------
 // Validations and conditional formats, with their formulas
 
@@ -333,6 +363,66 @@ TEST_F(SheetRowColTest, ConditionalFormatsFollowTheChange) {
   });
 }
 
+TEST_F(SheetRowColTest, CornersAtTheIntLimitSaturateInsteadOfOverflowing) {
+  // Conditional format ranges are stored as the client sends them and A1 parsing saturates, so a
+  // corner may lie at the int limit ("ZZZZZZZZZZ" is column INT_MAX - 1, row 99999999999 is row
+  // INT_MAX - 1); stored merges and filters may hold any int. Moving them saturates.
+  using zoltsh::utils::numToAlpha;
+  const std::string wideCf = R"({"cfs":[{"cfId":"c","ranges":["A1:ZZZZZZZZZZ1"],"f1":"A1>0"}]})";
+  const std::string tallCf = R"({"cfs":[{"cfId":"c","ranges":["A1:A99999999999"],"f1":"A1>0"}]})";
+  const std::string tallValid =
+      R"({"validation":{"v":{"validId":"v","type":"whole","ranges":["A1:A99999999999"],"f1":"A1>0"}}})";
+  struct Limit {
+    const char* name;
+    std::string sheet;
+    Op op;
+    int index, amount;
+    const char* member;
+    std::string expected;
+  } cases[] = {
+      {"conditional format columns, one removed inside", wideCf, Op::kRemoveCol, 3, 1, "cfs",
+       R"([{"cfId":"c","ranges":["A1:)" + numToAlpha(INT_MAX - 2) + R"(1"],"f1":"A1>0"}])"},
+      {"conditional format columns, some inserted inside", wideCf, Op::kInsertCol, 3, 5, "cfs",
+       R"([{"cfId":"c","ranges":["A1:)" + numToAlpha(INT_MAX) + R"(1"],"f1":"A1>0"}])"},
+      {"conditional format rows, some inserted inside", tallCf, Op::kInsertRow, 3, 5, "cfs",
+       R"([{"cfId":"c","ranges":["A1:A2147483647"],"f1":"A1>0"}])"},
+      {"conditional format rows, some removed inside", tallCf, Op::kRemoveRow, 3, 2, "cfs",
+       R"([{"cfId":"c","ranges":["A1:A2147483645"],"f1":"A1>0"}])"},
+      {"conditional format wholly at the limit, moved by an insertion",
+       R"({"cfs":[{"cfId":"c","ranges":["A99999999999:B99999999999"]}]})", Op::kInsertRow, 0, 2,
+       "cfs", R"([{"cfId":"c","ranges":["A2147483647:B2147483647"]}])"},
+      {"conditional format anchor removed, next range at the limit",
+       R"({"cfs":[{"cfId":"c","ranges":["A1","A99999999999"],"f1":"A1>0"}]})", Op::kRemoveRow, 0, 1,
+       "cfs", R"([{"cfId":"c","ranges":["A2147483646"],"f1":"A2147483646>0"}])"},
+      {"validation rows, some inserted inside", tallValid, Op::kInsertRow, 3, 5, "validation",
+       R"({"v":{"validId":"v","type":"whole","ranges":["A1:A2147483647"],"f1":"A1>0"}})"},
+      {"validation rows, some removed inside", tallValid, Op::kRemoveRow, 3, 2, "validation",
+       R"({"v":{"validId":"v","type":"whole","ranges":["A1:A2147483645"],"f1":"A1>0"}})"},
+      {"filter rows, some inserted inside", R"({"filter":{"id":"f","range":[0,0,2147483647,3]}})",
+       Op::kInsertRow, 3, 5, "filter", R"({"id":"f","range":[0,0,2147483647,3]})"},
+      {"filter columns, one inserted inside",
+       R"({"filter":{"id":"f","range":[0,1,3,2147483647],"filters":["a","b"]}})", Op::kInsertCol, 2,
+       1, "filter", R"({"id":"f","range":[0,1,3,2147483647],"filters":["a",null,"b"]})"},
+      {"filter from the lowest int, rows removed inside",
+       R"({"filter":{"id":"f","range":[-2147483648,0,5,3]}})", Op::kRemoveRow, 0, 2, "filter",
+       R"({"id":"f","range":[-2147483648,0,3,3]})"},
+      {"filter reversed at the limit, rows inserted inside",
+       R"({"filter":{"id":"f","range":[2147483647,0,0,3]}})", Op::kInsertRow, 3, 5, "filter",
+       R"({"id":"f","range":[0,0,2147483647,3]})"},
+      {"merge rows, some inserted inside", R"({"mergeCells":[[0,0,2147483647,1]]})", Op::kInsertRow,
+       3, 5, "mergeCells", "[[0,0,2147483647,1]]"},
+      {"merge columns, some removed inside", R"({"mergeCells":[[0,0,1,2147483647]]})",
+       Op::kRemoveCol, 3, 2, "mergeCells", "[[0,0,1,2147483645]]"},
+  };
+  for (const Limit& c : cases) {
+    SCOPED_TRACE(c.name);
+    Json::Value content = J(c.sheet);
+    Sheet sheet(content);
+    Apply(sheet, c.op, c.index, c.amount);
+    EXPECT_EQ(T(content[c.member]), T(J(c.expected)));
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Repair data
 
@@ -383,6 +473,19 @@ TEST_F(SheetRowColTest, RepairFilterColumnsRestoresConditionsInPlace) {
       J(R"([{"pluginName":"ZoltFilter","colInfo":{"filterId":"f","range":[0,2,5,3],"filters":["c2","c3"]}}])"),
       0, 4);
   EXPECT_EQ(T(content["filter"]), T(original["filter"]));
+}
+
+TEST_F(SheetRowColTest, RepairFilterReadsAStoredRangeByItsOrderedCorners) {
+  // Rows 0..2 above a filter stored (by older data) as [5,0,3,2] were removed and are inserted
+  // again at the end of the shift; the repair joins the restored rows to the filter's top.
+  Json::Value content = J(R"({"rowCount":10,"colCount":5,
+      "filter":{"id":"f","enabled":true,"range":[5,2,3,0],"filters":[]}})");
+  Sheet sheet(content);
+  zoltsh::internal::RepairRow(
+      sheet,
+      J(R"([{"pluginName":"ZoltFilter","rowInfo":{"filterId":"f","range":[0,0,1,2],"filters":[]}}])"),
+      1, 2);
+  EXPECT_EQ(T(content["filter"]["range"]), "[1,0,5,2]");
 }
 
 TEST_F(SheetRowColTest, RepairValidationRegrowsRangesAndFormulas) {
