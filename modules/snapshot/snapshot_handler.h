@@ -5,9 +5,10 @@
 // object id, and either answers through the response or throws a zoltsh::ZoltError subclass, which
 // the exported handler turns into an error answer.
 //
-// Methods that change a document's list of sheets hold the document's NamedMutex (named by the
-// object id) from before the load until after the save, so concurrent requests in any worker
-// process change the index one after the other. After answering they register a "tab"
+// Methods that change a document (a batch of edits, the order or the list of sheets) hold the
+// document's NamedMutex (named by the object id) from before the load until after the save, so
+// concurrent requests in any worker process change it one after the other and none saves over
+// another's change. After answering they register a "tab"
 // notification for the collaboration server as a response callback; it is sent after the answer
 // went out, and a failed send never changes that answer.
 //
