@@ -7,14 +7,12 @@
 // features: ranges normalised and inside the row and column counts, A1 texts canonical. Content
 // built from client commands (the executor) is checked with kClientCommands: the commands store
 // some payloads as the client sent them, so there
-// - a merge or filter range is four ints inside the sheet bounds in any corner order, also beyond
-//   the counts (the client may use rows the server has not counted yet); a merge may be one cell;
-// - a validation range is A1 text in any spelling ("b3", "$B$3", "D5:B3") inside the bounds;
-// - a conditional format's "ranges" are the client's and are not checked;
-// - sizes and hidden flags may be set for rows and columns beyond the counts, up to the bounds.
-// Both sets require disjoint merges, filter conditions no wider than the filter's range,
-// validations stored under their own "validId", arrays that do not end in null, and cells only
-// inside the counts (writes grow the sheet).
+// - a merge is four ints in any corner order and may be one cell;
+// - a validation range is A1 text in any spelling ("b3", "$B$3", "D5:B3");
+// - a conditional format's "ranges" are the client's and are not checked.
+// Both sets require everything stored to lie inside the row and column counts (every write grows
+// the sheet to hold what it stores), disjoint merges, a filter range in order with conditions no
+// wider than it, validations stored under their own "validId", and arrays that do not end in null.
 #pragma once
 
 #include <json/value.h>
@@ -53,7 +51,7 @@ inline std::vector<std::string> SheetInvariantErrors(const Json::Value& sheet,
   if (rows < 0 || cols < 0) fail("negative count", sheet["rowCount"]);
   if (!strict && (rows > kMaxRows || cols > kMaxCols)) fail("count beyond the bounds", sheet);
 
-  // A four-number range: strict, normalised and inside the sheet; otherwise inside the bounds.
+  // A four-number range inside the sheet; strict: normalised too.
   auto validArray = [&](const Json::Value& r) {
     if (!r.isArray() || r.size() != 4) return false;
     for (const Json::Value& n : r) {
@@ -61,7 +59,7 @@ inline std::vector<std::string> SheetInvariantErrors(const Json::Value& sheet,
     }
     if (!strict) {
       for (Json::ArrayIndex i = 0; i < 4; ++i) {
-        if (r[i].asInt() < 0 || r[i].asInt() >= (i % 2 == 0 ? kMaxRows : kMaxCols)) return false;
+        if (r[i].asInt() < 0 || r[i].asInt() >= (i % 2 == 0 ? rows : cols)) return false;
       }
       return true;
     }
@@ -74,15 +72,15 @@ inline std::vector<std::string> SheetInvariantErrors(const Json::Value& sheet,
     return n;
   };
   // A1 text that parses. Strict: written canonically, corners ordered, inside the sheet.
-  // Otherwise any spelling inside the bounds; whole rows (columns) are checked on their own axis.
+  // Otherwise any spelling inside the sheet; whole rows (columns) are checked on their own axis.
   auto validText = [&](const Json::Value& t) {
     if (!t.isString()) return false;
     Range r(t.asString(), rows, cols);
     if (r.kind == Range::kEmpty) return false;
     if (!strict) {
       r.Normalize();
-      const bool rowsIn = r.start.row >= 0 && r.end.row < kMaxRows;
-      const bool colsIn = r.start.col >= 0 && r.end.col < kMaxCols;
+      const bool rowsIn = r.start.row >= 0 && r.end.row < rows;
+      const bool colsIn = r.start.col >= 0 && r.end.col < cols;
       if (r.kind == Range::kRows) return rowsIn;
       if (r.kind == Range::kCols) return colsIn;
       return rowsIn && colsIn;
@@ -97,7 +95,7 @@ inline std::vector<std::string> SheetInvariantErrors(const Json::Value& sheet,
   const Json::Value& merges = sheet["mergeCells"];
   for (Json::ArrayIndex i = 0; i < merges.size(); ++i) {
     if (!validArray(merges[i])) {
-      fail(strict ? "merge outside the sheet or not normalised" : "merge outside the bounds",
+      fail(strict ? "merge outside the sheet or not normalised" : "merge outside the sheet",
            merges[i]);
       continue;
     }
@@ -113,7 +111,7 @@ inline std::vector<std::string> SheetInvariantErrors(const Json::Value& sheet,
   const Json::Value& filter = sheet["filter"];
   if (filter.isObject() && filter.isMember("range") && !filter["range"].isNull()) {
     const Json::Value& r = filter["range"];
-    if (!validArray(r)) {
+    if (!validArray(r) || r[0].asInt() > r[2].asInt() || r[1].asInt() > r[3].asInt()) {
       fail("filter range", r);
     } else if (filter["filters"].size() >
                static_cast<unsigned>(std::abs(r[3].asInt() - r[1].asInt()) + 1)) {
@@ -145,13 +143,13 @@ inline std::vector<std::string> SheetInvariantErrors(const Json::Value& sheet,
   for (const char* key : {"rowHeights", "hiddenRows", "colWidths", "hiddenCols"}) {
     const Json::Value& a = sheet[key];
     const bool ofRows = key[0] == 'r' || key[6] == 'R';
-    const int count = strict ? (ofRows ? rows : cols) : (ofRows ? kMaxRows : kMaxCols);
+    const int count = ofRows ? rows : cols;
     if (!a.isNull() && !a.isArray()) {
       fail(std::string(key) + " not an array", a);
       continue;
     }
     if (a.size() > static_cast<unsigned>(count))
-      fail(std::string(key) + (strict ? " longer than the sheet" : " longer than the bounds"), a);
+      fail(std::string(key) + " longer than the sheet", a);
     if (!a.empty() && a[a.size() - 1].isNull()) fail(std::string(key) + " ends in null", a);
   }
 
