@@ -126,27 +126,6 @@ void ApplyBorders(Sheet& sheet, const Json::Value& changes, bool overwrite) {
   }
 }
 
-// An editor uid: a number or boolean, truncated to 32 bits as a 64-bit integer would be.
-bool ToUid(const Json::Value& value, uint32_t& out) {
-  switch (value.type()) {
-    case Json::booleanValue:
-    case Json::intValue:
-      out = static_cast<uint32_t>(value.asInt64());
-      return true;
-    case Json::uintValue:
-      out = static_cast<uint32_t>(value.asUInt64());
-      return true;
-    case Json::realValue: {
-      const double d = std::trunc(value.asDouble());
-      if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) return false;
-      out = static_cast<uint32_t>(static_cast<int64_t>(d));
-      return true;
-    }
-    default:
-      return false;
-  }
-}
-
 void ApplyComments(Sheet& sheet, const Json::Value& changes, uint32_t defaultEditor) {
   if (!changes.isArray()) ThrowInvalid(__LINE__);
   for (const Json::Value& change : changes) {
@@ -165,7 +144,7 @@ void ApplyComments(Sheet& sheet, const Json::Value& changes, uint32_t defaultEdi
     const bool shaped =
         (payload.size() == 2 || payload.size() == 3) && payload[0].isString() &&
         payload[1].isIntegral() && payload[1].isUInt64() &&
-        (payload.size() == 2 || (payload[2].isNumeric() && ToUid(payload[2], editor)));
+        (payload.size() == 2 || (payload[2].isNumeric() && ReadLoginUid(payload[2], editor)));
     if (!shaped) {
       ZOLTSH_LOG_ERR("Wrong value format: %s", Text(payload).c_str());
       continue;
@@ -342,6 +321,26 @@ static_assert(std::size(kFunctions) == kCommandCompound);
 
 }  // namespace
 
+bool ReadLoginUid(const Json::Value& value, uint32_t& out) {
+  switch (value.type()) {
+    case Json::booleanValue:
+    case Json::intValue:
+      out = static_cast<uint32_t>(value.asInt64());
+      return true;
+    case Json::uintValue:
+      out = static_cast<uint32_t>(value.asUInt64());
+      return true;
+    case Json::realValue: {
+      const double d = std::trunc(value.asDouble());
+      if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) return false;
+      out = static_cast<uint32_t>(static_cast<int64_t>(d));
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 int ParseCommand(const std::string& name) {
   for (int kind = 0; kind < static_cast<int>(std::size(kNames)); ++kind) {
     if (name == kNames[kind]) return kind;
@@ -409,7 +408,7 @@ void SetComment(Sheet& sheet, const Json::Value& command) {
   const Json::Value& changes = Member(command, "changes");
   uint32_t editor = kNoEditor;
   const Json::Value& uid = Member(command, "uid");
-  if (!uid.isNull() && !ToUid(uid, editor)) ThrowInvalid(__LINE__);
+  if (!uid.isNull() && !ReadLoginUid(uid, editor)) ThrowInvalid(__LINE__);
   ApplyComments(sheet, changes, editor);
 }
 

@@ -55,6 +55,7 @@
 
 #include <json/value.h>
 
+#include <cstdint>
 #include <string>
 
 #include "common/zoltsh_export.h"
@@ -98,6 +99,10 @@ enum CommandKind : int {
   kCommandRemoveImage,
   kCommandCompound,
 };
+
+// A login uid read as a 64-bit integer and truncated to 32 bits (-1 is 4294967295): a number
+// (a fraction truncated) or a boolean. False for other types and numbers beyond the 64-bit range.
+ZOLTSH_API bool ReadLoginUid(const Json::Value& value, uint32_t& uid);
 
 // The kind of the command name (case-sensitive), or -1.
 ZOLTSH_API int ParseCommand(const std::string& name);

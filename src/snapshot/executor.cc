@@ -1,7 +1,6 @@
 // zoltsh::Executor: runs a batch of editing commands against a loaded spreadsheet.
 #include "snapshot/executor.h"
 
-#include <cmath>
 #include <exception>
 #include <string>
 
@@ -21,28 +20,6 @@ std::string TextOf(const Json::Value& command, const char* key) {
   if (!command.isObject()) return std::string();
   const Json::Value& value = command[key];
   return value.isString() ? value.asString() : std::string();
-}
-
-// A login uid as a 64-bit integer truncated to 32 bits (-1 is 4294967295); false when the value
-// is not a number or boolean, or lies beyond the 64-bit range.
-bool ToUid(const Json::Value& value, uint32_t& out) {
-  switch (value.type()) {
-    case Json::booleanValue:
-    case Json::intValue:
-      out = static_cast<uint32_t>(value.asInt64());
-      return true;
-    case Json::uintValue:
-      out = static_cast<uint32_t>(value.asUInt64());
-      return true;
-    case Json::realValue: {
-      const double d = std::trunc(value.asDouble());
-      if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) return false;
-      out = static_cast<uint32_t>(static_cast<int64_t>(d));
-      return true;
-    }
-    default:
-      return false;
-  }
 }
 
 [[noreturn]] void ThrowInvalid(int line, const char* message) {
@@ -71,7 +48,7 @@ bool Executor::ExecuteCommand(const Json::Value& command) {
     // A null "uid" counts as absent.
     if (const Json::Value& uidValue = command["uid"]; !uidValue.isNull()) {
       uint32_t uid = 0;
-      if (!ToUid(uidValue, uid)) ThrowInvalid(__LINE__, "invalid uid");
+      if (!internal::ReadLoginUid(uidValue, uid)) ThrowInvalid(__LINE__, "invalid uid");
       editors_.insert(uid);
     }
     return true;
@@ -106,7 +83,7 @@ void Executor::UpdateIndex() {
   std::set<uint32_t> merged = editors_;
   for (const Json::Value& uid : spreadsheet_.GetEditors()) {
     uint32_t value = 0;
-    if (ToUid(uid, value)) merged.insert(value);
+    if (internal::ReadLoginUid(uid, value)) merged.insert(value);
   }
   spreadsheet_.SetEditors(merged.begin(), merged.end());
 }

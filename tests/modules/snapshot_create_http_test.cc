@@ -24,6 +24,7 @@
 #include "snapshot/spreadsheet.h"
 #include "support/host_process.h"
 #include "support/run_program.h"
+#include "support/scoped_env.h"
 #include "support/temp_root.h"
 
 namespace Json {
@@ -38,6 +39,7 @@ using zoltsh::testing::HostLogin;
 using zoltsh::testing::HostProcess;
 using zoltsh::testing::Reply;
 using zoltsh::testing::RunProgram;
+using zoltsh::testing::ScopedEnv;
 using zoltsh::testing::SioPeer;
 
 constexpr unsigned kUid = 1001;
@@ -86,32 +88,6 @@ std::multiset<std::string> Values(const Json::Value& sheet) {
   }
   return out;
 }
-
-// Sets an environment variable for the lifetime of the object (inherited by the host's workers).
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-      had_ = true;
-      old_ = old;
-    }
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      ::setenv(name_, old_.c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
 
 // The text part of the initial document: visible sheets "Data" (sh_1), "Other" (sh_2) and "Last"
 // (sh_4) in that order, and the deleted sheet "Old" (sh_3). The cells of sh_1 are placed for the

@@ -22,6 +22,7 @@
 #include "snapshot/spreadsheet.h"
 #include "support/host_process.h"
 #include "support/run_program.h"
+#include "support/scoped_env.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -31,6 +32,7 @@ using zoltsh::testing::HostLogin;
 using zoltsh::testing::HostProcess;
 using zoltsh::testing::Reply;
 using zoltsh::testing::RunProgram;
+using zoltsh::testing::ScopedEnv;
 using zoltsh::testing::SioPeer;
 
 constexpr unsigned kUid = 1001;
@@ -49,30 +51,6 @@ std::string ReadFile(const std::string& path) {
   ss << in.rdbuf();
   return ss.str();
 }
-
-// Sets an environment variable for the lifetime of the object (inherited by the host's workers).
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-      had_ = true;
-      old_ = old;
-    }
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      ::setenv(name_, old_.c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
 
 // The initial document: "First" (sh_1, A1 = "one") and "Second" (sh_2), in that order.
 Json::Value InitialDocument(zoltsh::SpreadSheet& doc) {

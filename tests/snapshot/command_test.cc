@@ -127,21 +127,6 @@ int ApplyCode(Json::Value& content, const Json::Value& command, std::string* mes
   return 0;
 }
 
-// The logged lines as "file message" (the line number left out), each checked to be at error
-// priority.
-std::vector<std::string> Logged(const zoltsh::testing::LogCapture& log) {
-  static const std::regex kLine(R"(^([a-z_/]+):([0-9]+) (.*)$)");
-  std::vector<std::string> out;
-  for (size_t i = 0; i < log.lines().size(); ++i) {
-    EXPECT_EQ(LOG_PRI(log.priorities()[i]), LOG_ERR) << log.lines()[i];
-    std::smatch m;
-    const std::string& line = log.lines()[i];
-    out.push_back(std::regex_match(line, m, kLine) ? m[1].str() + " " + m[3].str()
-                                                   : "<no file:line prefix> " + line);
-  }
-  return out;
-}
-
 const std::string kFile = "snapshot/command ";
 
 // ---------------------------------------------------------------------------------------------
@@ -555,7 +540,7 @@ TEST(CommandChangeLists, InvalidChangesAreSkippedWithTheirLogLine) {
       const Json::Value& change = command["changes"][l.change];
       want.push_back(kFile + l.message + ": " + T(l.part < 0 ? change : change[l.part]));
     }
-    EXPECT_EQ(Logged(log), want);
+    EXPECT_EQ(log.ErrorLines(), want);
   }
 }
 
@@ -592,7 +577,7 @@ TEST(CommandChangeLists, MetaChangesLogEachMalformedPart) {
       kFile + "jChange [[0,1,2,3]] is not a valid change array",
       kFile + R"(vals [{"0":[0,0,1]}] should be a array and key can't be empty)",
   };
-  EXPECT_EQ(Logged(log), want);
+  EXPECT_EQ(log.ErrorLines(), want);
 }
 
 // A change outside the sheet's bounds is one invalid change: it is skipped like a negative one and
@@ -624,7 +609,7 @@ TEST(CommandChangeLists, ChangesOutsideTheBoundsAreSkipped) {
     EXPECT_EQ(ApplyCode(content, J(c.command)), 0);
     Json::Value expected = Content(c.applied);
     EXPECT_EQ(T(content), T(expected));
-    EXPECT_EQ(Logged(log), c.logged);
+    EXPECT_EQ(log.ErrorLines(), c.logged);
   }
 
   Json::Value content = Content();

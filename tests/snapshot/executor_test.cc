@@ -71,21 +71,6 @@ Json::Value WithUid(Json::Value command, Json::Int64 uid) {
   return command;
 }
 
-// The logged lines as "file message" (the line number left out), each checked to be at error
-// priority.
-std::vector<std::string> Logged(const zoltsh::testing::LogCapture& log) {
-  static const std::regex kLine(R"(^([a-z_/]+):([0-9]+) (.*)$)");
-  std::vector<std::string> out;
-  for (size_t i = 0; i < log.lines().size(); ++i) {
-    EXPECT_EQ(LOG_PRI(log.priorities()[i]), LOG_ERR) << log.lines()[i];
-    std::smatch m;
-    const std::string& line = log.lines()[i];
-    out.push_back(std::regex_match(line, m, kLine) ? m[1].str() + " " + m[3].str()
-                                                   : "<no file:line prefix> " + line);
-  }
-  return out;
-}
-
 const std::string kExec = "snapshot/executor ";
 
 std::string NotFound(const std::string& id) {
@@ -119,7 +104,7 @@ TEST(ExecutorSheets, ABatchGoesOnPastADeletedSheet) {
   EXPECT_EQ(ValueAt(doc, "sh_1", 0, 0), R"("one")");
   EXPECT_EQ(ValueAt(doc, "sh_3", 0, 0), R"("three")");
   EXPECT_EQ(T(doc.sheets.at("sh_2")), deletedBefore);
-  EXPECT_EQ(Logged(log), std::vector<std::string>{NotFound("sh_2")});
+  EXPECT_EQ(log.ErrorLines(), std::vector<std::string>{NotFound("sh_2")});
   EXPECT_EQ(executor.GetEditors(), (std::vector<unsigned>{1, 3}))
       << "a skipped command has no editor";
 }
@@ -163,9 +148,9 @@ TEST(ExecutorSheets, LookupComesBeforeTheKind) {
     EXPECT_EQ(Contents(doc), before);
     EXPECT_EQ(doc.sheets.count("sh_4"), 0u) << "a lookup must not load or create a sheet";
     if (c.log == kNotFound) {
-      EXPECT_EQ(Logged(log), std::vector<std::string>{NotFound(c.sheet)});
+      EXPECT_EQ(log.ErrorLines(), std::vector<std::string>{NotFound(c.sheet)});
     } else {
-      EXPECT_EQ(Logged(log), (std::vector<std::string>{Unknown(command), Invalid(command)}));
+      EXPECT_EQ(log.ErrorLines(), (std::vector<std::string>{Unknown(command), Invalid(command)}));
     }
     EXPECT_TRUE(executor.GetEditors().empty());
   }
@@ -183,7 +168,7 @@ TEST(ExecutorSheets, CommandsThatAreNotObjectsAreRejected) {
     zoltsh::testing::LogCapture log;
     bool result = true;
     EXPECT_NO_THROW(result = executor.ExecuteCommand(command));
-    const std::vector<std::string> lines = Logged(log);
+    const std::vector<std::string> lines = log.ErrorLines();
     if (command.isObject()) {
       // {} is an object: no "cmd" and no "id", so its sheet "" is looked up first.
       EXPECT_TRUE(result);
@@ -225,7 +210,7 @@ TEST(ExecutorFailures, AFailingCommandLeavesEarlierChanges) {
   EXPECT_EQ(T(one.GetStyle(1, 0)), R"({"b":1})");
   EXPECT_EQ(T(doc.sheets.at("sh_1")["mergeCells"]), "[]");
   EXPECT_EQ(ValueAt(doc, "sh_3", 0, 0), R"("c")");
-  EXPECT_EQ(Logged(log), (std::vector<std::string>{Invalid(badMerge), Invalid(badInsert)}));
+  EXPECT_EQ(log.ErrorLines(), (std::vector<std::string>{Invalid(badMerge), Invalid(badInsert)}));
   EXPECT_EQ(executor.GetEditors(), (std::vector<unsigned>{1, 2, 3}));
 }
 
@@ -239,7 +224,7 @@ TEST(ExecutorFailures, DamagedSheetContentIsAnInvalidParameter) {
   const Json::Value command = WithUid(SetCell("sh_1", 0, 0, "a"), 4);
   EXPECT_FALSE(executor.ExecuteCommand(command));
   EXPECT_EQ(T(doc.sheets.at("sh_1")), before);
-  EXPECT_EQ(Logged(log), std::vector<std::string>{Invalid(command)});
+  EXPECT_EQ(log.ErrorLines(), std::vector<std::string>{Invalid(command)});
   EXPECT_TRUE(executor.GetEditors().empty());
 }
 
@@ -264,7 +249,7 @@ TEST(ExecutorCompound, ActionsRunEachOnTheirOwn) {
   EXPECT_EQ(ValueAt(doc, "sh_1", 0, 0), R"("x")");
   EXPECT_EQ(ValueAt(doc, "sh_3", 0, 0), R"("z")");
   EXPECT_EQ(T(doc.sheets.at("sh_2")), deletedBefore);
-  EXPECT_EQ(Logged(log), (std::vector<std::string>{Invalid(merge), NotFound("sh_2")}));
+  EXPECT_EQ(log.ErrorLines(), (std::vector<std::string>{Invalid(merge), NotFound("sh_2")}));
   // The compound succeeded: its uid joins those of its successful actions.
   EXPECT_EQ(executor.GetEditors(), (std::vector<unsigned>{4, 7, 9}));
 }
@@ -299,7 +284,7 @@ TEST(ExecutorCompound, MalformedCompoundsRunNothing) {
       zoltsh::testing::LogCapture log;
       EXPECT_FALSE(executor.ExecuteCommand(command));
       EXPECT_EQ(Contents(doc), before);
-      EXPECT_EQ(Logged(log), std::vector<std::string>{Invalid(command, c.message)});
+      EXPECT_EQ(log.ErrorLines(), std::vector<std::string>{Invalid(command, c.message)});
       EXPECT_TRUE(executor.GetEditors().empty()) << "a failed compound records no uid";
     }
     {
@@ -332,7 +317,7 @@ TEST(ExecutorCompound, ActionsThatAreNotObjectsAreRejectedOneByOne) {
   EXPECT_TRUE(result);
   EXPECT_EQ(ValueAt(doc, "sh_1", 0, 0), R"("x")");
   EXPECT_EQ(ValueAt(doc, "sh_1", 1, 0), R"("y")");
-  const std::vector<std::string> lines = Logged(log);
+  const std::vector<std::string> lines = log.ErrorLines();
   ASSERT_EQ(lines.size(), 4u);
   const Json::Value& actions = compound["actions"];
   EXPECT_TRUE(IsInvalidLineFor(lines[0], actions[0])) << lines[0];
@@ -398,7 +383,7 @@ TEST(ExecutorEditors, UidsAreReadAs64BitAndTruncated) {
     EXPECT_EQ(executor.ExecuteCommand(command), c.result);
     EXPECT_EQ(ValueAt(doc, "sh_1", 0, 0), R"("x")") << "the command's effect stays";
     EXPECT_EQ(executor.GetEditors(), c.editors);
-    const std::vector<std::string> lines = Logged(log);
+    const std::vector<std::string> lines = log.ErrorLines();
     if (c.result) {
       EXPECT_TRUE(lines.empty()) << lines[0];
     } else {
