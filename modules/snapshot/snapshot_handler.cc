@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -166,6 +167,16 @@ void SnapshotHandler::SaveSpreadSheetToDrive(SpreadSheet& spreadsheet,
   spreadsheet.SaveToDrive(request, ParamString("password"));
 }
 
+void SnapshotHandler::ChangeDocument(const std::string& objectId, const Json::Value& load,
+                                     const std::function<void(SpreadSheet&)>& change) {
+  auto lock = LockDocument(objectId);
+  SpreadSheet spreadsheet;
+  spreadsheet.LoadFromDrive(load, ParamString("password"));
+  change(spreadsheet);
+  SaveSpreadSheetToDrive(spreadsheet, objectId);
+  lock->Release();
+}
+
 void SnapshotHandler::GetSheet_v1() {
   const std::string objectId = ParamString("object_id");
   std::string sheetId = ParamString("sheet_id");
@@ -222,14 +233,8 @@ void SnapshotHandler::CreateSheet_v1() {
   const std::string clientId = ParamString("client_id");
 
   std::string sheetId;
-  {
-    auto lock = LockDocument(objectId);
-    SpreadSheet spreadsheet;
-    spreadsheet.LoadFromDrive(GetDriveParamForIndex(objectId), ParamString("password"));
-    sheetId = spreadsheet.CreateSheet(title, true);
-    SaveSpreadSheetToDrive(spreadsheet, objectId);
-    lock->Release();
-  }
+  ChangeDocument(objectId, GetDriveParamForIndex(objectId),
+                 [&](SpreadSheet& spreadsheet) { sheetId = spreadsheet.CreateSheet(title, true); });
   Json::Value data(Json::objectValue);
   data["object_id"] = objectId;
   data["sheet_id"] = sheetId;
@@ -248,16 +253,11 @@ void SnapshotHandler::DupSheet_v1() {
   utils::TakeSnapshot(objectId);
 
   std::string sheetId;
-  {
-    auto lock = LockDocument(objectId);
-    SpreadSheet spreadsheet;
-    Json::Value request = GetDriveParamForIndex(objectId);
-    request["field"]["text"][sourceId] = true;
-    spreadsheet.LoadFromDrive(request, ParamString("password"));
+  Json::Value load = GetDriveParamForIndex(objectId);
+  load["field"]["text"][sourceId] = true;
+  ChangeDocument(objectId, load, [&](SpreadSheet& spreadsheet) {
     sheetId = spreadsheet.DupSheet(sourceId, title);
-    SaveSpreadSheetToDrive(spreadsheet, objectId);
-    lock->Release();
-  }
+  });
   Json::Value data(Json::objectValue);
   data["object_id"] = objectId;
   data["sheet_id"] = sheetId;
@@ -273,14 +273,9 @@ void SnapshotHandler::UpdateSheet_v1() {
   const std::string title = titleParam.Get();
   const std::string clientId = ParamString("client_id");
 
-  {
-    auto lock = LockDocument(objectId);
-    SpreadSheet spreadsheet;
-    spreadsheet.LoadFromDrive(GetDriveParamForIndex(objectId), ParamString("password"));
+  ChangeDocument(objectId, GetDriveParamForIndex(objectId), [&](SpreadSheet& spreadsheet) {
     if (hasTitle) spreadsheet.SetSheetTitle(sheetId, title);
-    SaveSpreadSheetToDrive(spreadsheet, objectId);
-    lock->Release();
-  }
+  });
   m_response->SetSuccess(Json::Value());
   if (hasTitle) RegisterTabEvent(TabMessage("rename", objectId, sheetId, clientId, &title));
 }
@@ -290,14 +285,8 @@ void SnapshotHandler::DeleteSheet_v1() {
   const std::string sheetId = ParamString("sheet_id");
   const std::string clientId = ParamString("client_id");
 
-  {
-    auto lock = LockDocument(objectId);
-    SpreadSheet spreadsheet;
-    spreadsheet.LoadFromDrive(GetDriveParamForIndex(objectId), ParamString("password"));
-    spreadsheet.DeleteSheet(sheetId);
-    SaveSpreadSheetToDrive(spreadsheet, objectId);
-    lock->Release();
-  }
+  ChangeDocument(objectId, GetDriveParamForIndex(objectId),
+                 [&](SpreadSheet& spreadsheet) { spreadsheet.DeleteSheet(sheetId); });
   m_response->SetSuccess(Json::Value());
   RegisterTabEvent(TabMessage("remove", objectId, sheetId, clientId, nullptr));
 }
@@ -314,15 +303,10 @@ void SnapshotHandler::RecoverSheet_v1() {
   const unsigned pos = posParam.isIntegral() ? posParam.asUInt() : 0;
 
   std::string title;
-  {
-    auto lock = LockDocument(objectId);
-    SpreadSheet spreadsheet;
-    spreadsheet.LoadFromDrive(GetDriveParamForIndex(objectId), ParamString("password"));
+  ChangeDocument(objectId, GetDriveParamForIndex(objectId), [&](SpreadSheet& spreadsheet) {
     spreadsheet.RecoverSheet(sheetId, pos);
     title = spreadsheet.GetSheetTitle(sheetId);
-    SaveSpreadSheetToDrive(spreadsheet, objectId);
-    lock->Release();
-  }
+  });
   Json::Value data(Json::objectValue);
   data["sheet_id"] = sheetId;
   data["title"] = title;
@@ -378,14 +362,9 @@ void SnapshotHandler::Create_v1() {
 void SnapshotHandler::UpdateIndex_v1() {
   const std::string objectId = ParamString("object_id");
   const Json::Value& order = m_request->GetParamRef("order", Json::Value::nullSingleton());
-  {
-    auto lock = LockDocument(objectId);
-    SpreadSheet spreadsheet;
-    spreadsheet.LoadFromDrive(GetDriveParamForIndex(objectId), ParamString("password"));
+  ChangeDocument(objectId, GetDriveParamForIndex(objectId), [&](SpreadSheet& spreadsheet) {
     if (m_request->HasParam("order")) spreadsheet.SetOrder(order);
-    SaveSpreadSheetToDrive(spreadsheet, objectId);
-    lock->Release();
-  }
+  });
   m_response->SetSuccess(Json::Value());
 
   sio::message::ptr payload = sio::object_message::create();

@@ -17,6 +17,7 @@
 
 #include <json/value.h>
 
+#include <functional>
 #include <string>
 
 #include "sio/sio_message.h"
@@ -48,6 +49,10 @@ class __attribute__((visibility("default"))) SnapshotHandler {
   // Saves the index and the loaded sheets of `spreadsheet` as a new version of objectId whose
   // commit message is {"listable": true, "editors": [login uid]}. Throws as SaveToDrive.
   void SaveSpreadSheetToDrive(SpreadSheet& spreadsheet, const std::string& objectId);
+  // Under the document's lock: loads what `load` selects with the "password" parameter, applies
+  // change, saves with SaveSpreadSheetToDrive. Throws what they throw; nothing is saved then.
+  void ChangeDocument(const std::string& objectId, const Json::Value& load,
+                      const std::function<void(SpreadSheet&)>& change);
 
  private:
   // Throws for a method whose work is not part of this build: an error answer, never a success.
